@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Sets everything up on a fresh machine, builds, and runs every test: the whole
+# suite under AddressSanitizer and UndefinedBehaviorSanitizer, then the
+# concurrency tests under ThreadSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+jobs=$(nproc)
+
+cmake --preset asan -DFWSETUP_BUILD_BENCHMARKS=OFF >/dev/null
+cmake --build --preset asan
+ctest --preset asan -j "$jobs"
+
+cmake --preset tsan -DFWSETUP_BUILD_BENCHMARKS=OFF >/dev/null
+cmake --build --preset tsan --target test_runtime
+ctest --preset tsan -j "$jobs" -R '^Runtime'

@@ -1,0 +1,46 @@
+// The fwsetup command line: a thin main() over Main(), command groups as data.
+#ifndef FWSETUP_TOOLS_APP_H
+#define FWSETUP_TOOLS_APP_H
+
+#include <CLI/CLI.hpp>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+
+namespace fwsetup {
+
+// Exit codes of every command.
+enum ExitCode { kExitOk = 0, kExitFailed = 1, kExitUsage = 2 };
+
+// Bad arguments or missing inputs: Main prints the message on one line and exits 2.
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// What a command needs to know about the toolkit around it.
+struct CommandContext {
+    int exitCode = kExitOk;
+    std::filesystem::path binDir;      // the folder holding fwsetup and the simulator's programs
+    std::filesystem::path modulesDir;  // the folder holding the built setup modules
+};
+
+// One group of commands: adds its subcommands to the app; their callbacks set ctx.exitCode.
+typedef void (*CommandGroup)(CLI::App& app, CommandContext& ctx);
+
+void AddDeviceCommands(CLI::App& app, CommandContext& ctx);
+void AddInstallCommand(CLI::App& app, CommandContext& ctx);
+void AddPayloadCommands(CLI::App& app, CommandContext& ctx);
+void AddPackageCommands(CLI::App& app, CommandContext& ctx);
+void AddUiCommands(CLI::App& app, CommandContext& ctx);
+void AddUpgradeCommand(CLI::App& app, CommandContext& ctx);
+void AddNkbinCommands(CLI::App& app, CommandContext& ctx);
+void AddEepromCommands(CLI::App& app, CommandContext& ctx);
+void AddDemoCommand(CLI::App& app, CommandContext& ctx);
+
+// Runs one command line; returns the exit code.
+int Main(int argc, char** argv);
+
+}  // namespace fwsetup
+
+#endif

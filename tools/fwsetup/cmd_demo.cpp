@@ -1,0 +1,8 @@
+// fwsetup demo: not built yet.
+#include "app.h"
+
+namespace fwsetup {
+
+void AddDemoCommand(CLI::App&, CommandContext&) {}
+
+}  // namespace fwsetup

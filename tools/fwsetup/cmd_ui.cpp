@@ -1,0 +1,8 @@
+// fwsetup ui: not built yet.
+#include "app.h"
+
+namespace fwsetup {
+
+void AddUiCommands(CLI::App&, CommandContext&) {}
+
+}  // namespace fwsetup
