@@ -1,0 +1,172 @@
+// What the installer's hooks do for a package, chosen by its layout name.
+//
+// Both hooks lower-case the layout name (ASCII A-Z only, as the runtime's narrow
+// tolower does) and walk a table of rows: the first row whose key occurs in the
+// name is carried out, the others are skipped. Results of clean-up steps are
+// ignored; only the CAB installation and the package's own action count.
+#include "setup/install_hooks.h"
+
+#include "fileutil/file_delete_handler.h"
+#include "fileutil/file_operation.h"
+#include "package/lz4_decompressor.h"
+#include "package/process_executor.h"
+#include "setup/setup_paths.h"
+
+namespace setup {
+namespace {
+
+WString LowerCaseLayoutName(const WString& layoutName) {
+    WString lower(layoutName);
+    for (size_t i = 0; i < lower.size(); ++i) {
+        if (lower[i] >= u'A' && lower[i] <= u'Z')
+            lower[i] = static_cast<char16_t>(lower[i] + 32);
+    }
+    return lower;
+}
+
+bool Contains(const WString& text, const char16_t* key) {
+    return text.find(key) != WString::npos;
+}
+
+// Moves the folder aside under its name followed by a fresh timestamp and deletes it.
+void CleanFolder(const WString& folder) {
+    FileDeleteHandler::DeleteDirectoryContents(folder, folder + GetCurrentTimeString());
+}
+
+// ---- Install_Init ----------------------------------------------------------
+
+typedef void (*InitAction)(const WString& lowerName);
+
+void RemoveSupersededFonts(const WString&) {
+    for (size_t i = 0; i < kSupersededFontCount; ++i)
+        FileOperation::RemoveFile(kSupersededFonts[i]);
+    // PreviousBuildNumberPropertyCreator::Create() follows here once the property store exists.
+}
+
+void CleanVexoApps(const WString&) {
+    CleanFolder(kVexoAppsFolder);
+}
+
+void CleanQtCommon(const WString&) {
+    CleanFolder(kOcControlsFolder);
+    CleanFolder(kOcScreensFolder);
+    CleanFolder(kOcSupportFolder);
+}
+
+struct InitRow {
+    const char16_t* keys[2];  // the row matches when the name contains either (null: unused)
+    InitAction action;
+};
+
+const InitRow kInitRows[] = {
+    {{u"ospackagelayout", nullptr}, RemoveSupersededFonts},
+    {{u"vexoapps", nullptr}, CleanVexoApps},
+    {{u"qtcommon", nullptr}, CleanQtCommon},
+    // Next row: "skellanjobhandlerpackagelayout" or "drovanjobhandlerpackagelayout",
+    // PrintJobHandlerUpgradeSetup::RemoveSkellanJobHandler().
+};
+const size_t kInitRowCount = sizeof(kInitRows) / sizeof(kInitRows[0]);
+
+bool Matches(const InitRow& row, const WString& lowerName) {
+    for (size_t k = 0; k < 2; ++k) {
+        if (row.keys[k] && Contains(lowerName, row.keys[k]))
+            return true;
+    }
+    return false;
+}
+
+// ---- Install_Exit ----------------------------------------------------------
+
+// The package's own action after its nested CAB is installed: true = success.
+typedef bool (*ExitAction)(const WString& lowerName);
+
+struct ExitRow {
+    const char16_t* key;        // the name must contain it (null: every name)
+    const char16_t* unlessKey;  // ... and must not contain this one (null: no such test)
+    ExitAction action;          // null: nothing to do, never a failure
+};
+
+// In this order, before the last row:
+//   "ospackagelayout"                           kernel image check and flash
+//   "ondrelpackagelayout" unless "vexoapps"     variant JSON files
+//   "latticeconfigurator"                       FPGA programming where the board takes it
+//   "bluetoothdriverpackagelayout"              Bluetooth driver clean-up (never fails)
+//   "ferrowpackagelayout"                       boot text file choice (never fails)
+//   "stm32upgraderpackagelayout"                coprocessor firmware upgrade
+const ExitRow kExitRows[] = {
+    {nullptr, nullptr, nullptr},  // none of the above
+};
+const size_t kExitRowCount = sizeof(kExitRows) / sizeof(kExitRows[0]);
+
+bool Matches(const ExitRow& row, const WString& lowerName) {
+    if (row.key && !Contains(lowerName, row.key))
+        return false;
+    if (row.unlessKey && Contains(lowerName, row.unlessKey))
+        return false;
+    return true;
+}
+
+// True unless the first matching row's action failed.
+bool RunPackageAction(const WString& lowerName) {
+    for (size_t i = 0; i < kExitRowCount; ++i) {
+        if (!Matches(kExitRows[i], lowerName))
+            continue;
+        return kExitRows[i].action ? kExitRows[i].action(lowerName) : true;
+    }
+    return true;
+}
+
+}  // namespace
+
+int RunInstallInit(const WString& layoutName) {
+    const WString lowerName = LowerCaseLayoutName(layoutName);
+    for (size_t i = 0; i < kInitRowCount; ++i) {
+        if (!Matches(kInitRows[i], lowerName))
+            continue;
+        kInitRows[i].action(lowerName);
+        break;
+    }
+    return 0;
+}
+
+int RunInstallExit(const WString& layoutName) {
+    // The CAB goes to the upgrade folder when its volume has room, else to the boot folder.
+    WString folder = kBootFolder;
+    uint64_t freeBytesAvailable = 0;
+    uint64_t totalBytes = 0;
+    if (FileOperation::GetFreeSpace(kUpgradeFolderNarrow, freeBytesAvailable, totalBytes) &&
+        freeBytesAvailable >= kMinimumUpgradeFolderFreeBytes) {
+        folder = kUpgradeFolder;
+    }
+    const bool inBootFolder = folder == kBootFolder;
+    WString cabPath = folder + NestedCabFileName(layoutName);
+    const WString lowerName = LowerCaseLayoutName(layoutName);
+
+    // Whatever the decoder makes of the payload is judged by the CAB loader below.
+    DecompressLz4File(CompressedPayloadPath(layoutName), cabPath, true);
+
+    // The operating-system package is installed from the upgrade folder whenever it can be.
+    if (Contains(lowerName, u"ospackagelayout") && inBootFolder) {
+        const WString upgradeCabPath = kUpgradeFolder + NestedCabFileName(layoutName);
+        if (FileOperation::CopyFileTo(cabPath, upgradeCabPath, true)) {
+            FileOperation::RemoveFile(cabPath);
+            cabPath = upgradeCabPath;
+        }
+    }
+
+    if (!FileOperation::FileExists(cabPath))
+        return 0;
+
+    if (!InstallCab(cabPath, true)) {
+        // The failed installation is reported to the upgrade UI here (code 27);
+        // it does not change the hook's result.
+    }
+
+    if (!RunPackageAction(lowerName)) {
+        // The failed action is reported to the upgrade UI here (code 27).
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace setup
