@@ -16,9 +16,10 @@ struct TimeFields {
     int second;  // 0..60
 };
 
-// _time64(NULL): seconds since 1970-01-01 00:00:00 UTC.
+// _time64(NULL): seconds since 1970-01-01 00:00:00 UTC; -1 when the clock cannot be read.
 int64_t Time64();
-// _gmtime64_s: false when the time cannot be broken down.
+// _gmtime64_s: UTC fields; false when the time cannot be broken down (negative or
+// after 3000-12-31 23:59:59).
 bool GmTime64(int64_t seconds, TimeFields& fields);
 
 }  // namespace platform

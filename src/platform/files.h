@@ -52,15 +52,17 @@ struct FindData {
 
 // An open folder search (FindFirstFileW ... FindClose); destroying it closes it.
 class FileSearch {
-public:
+  public:
     virtual ~FileSearch() {}
     // FindNextFileW: false when there is no further entry.
     virtual bool Next(FindData& entry) = 0;
 };
 
 // FindFirstFileW: pattern is a folder followed by a last component that may hold
-// "*" and "?" ("*.*" matches every name). Null when the search cannot be opened
-// or nothing matches; otherwise first holds the first entry.
+// "*" and "?", matched without regard to ASCII case ("*.*" matches every name,
+// also one without a dot). Entries come in the byte order of their names; the
+// search yields no "." or ".." entries. Null when the search cannot be opened or
+// nothing matches; otherwise first holds the first entry.
 std::unique_ptr<FileSearch> FindFirstFile(const WString& pattern, FindData& first);
 
 // Opens a file stream on a device path, the runtime's buffered file streams
