@@ -1,8 +1,102 @@
-// fwsetup device: not built yet.
+// fwsetup device init: make a fresh simulated printer.
+#include <iostream>
+#include <memory>
+
 #include "app.h"
+#include "sim/device.h"
 
 namespace fwsetup {
+namespace {
 
-void AddDeviceCommands(CLI::App&, CommandContext&) {}
+namespace fs = std::filesystem;
+
+struct DeviceInitArgs {
+    std::string device;
+    std::string boardId;
+    std::string region0;
+    bool noEeprom = false;
+};
+
+// A board id in decimal or with 0x in hexadecimal, 0..65535.
+int ParseBoardId(const std::string& text) {
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const std::string digits = hex ? text.substr(2) : text;
+    const std::string allowed = hex ? "0123456789abcdefABCDEF" : "0123456789";
+    if (digits.empty() || digits.size() > 8 ||
+        digits.find_first_not_of(allowed) != std::string::npos) {
+        throw UsageError("--board-id: '" + text + "' is not a number");
+    }
+    const unsigned long value = std::stoul(digits, nullptr, hex ? 16 : 10);
+    if (value > 0xFFFF)
+        throw UsageError("--board-id: " + text + " is out of range (0..65535)");
+    return static_cast<int>(value);
+}
+
+sim::DeviceOptions ToOptions(const DeviceInitArgs& args) {
+    sim::DeviceOptions options;
+    if (args.noEeprom && !args.boardId.empty()) {
+        throw UsageError("--board-id needs an EEPROM: drop --no-eeprom");
+    }
+    if (args.noEeprom && !args.region0.empty()) {
+        throw UsageError("--region0 needs an EEPROM: drop --no-eeprom");
+    }
+    options.eeprom = !args.noEeprom;
+    if (!args.boardId.empty())
+        options.boardId = ParseBoardId(args.boardId);
+    if (!args.region0.empty()) {
+        std::error_code ec;
+        if (!fs::is_regular_file(args.region0, ec)) {
+            throw UsageError("--region0: no file '" + args.region0 + "'");
+        }
+        options.region0 = fs::path(args.region0);
+    }
+    return options;
+}
+
+void RunDeviceInit(const DeviceInitArgs& args, CommandContext& ctx) {
+    if (args.device.empty())
+        throw UsageError("device init: DEVICE must not be empty");
+    const sim::DeviceOptions options = ToOptions(args);
+    const fs::path device(args.device);
+    sim::InitDevice(device, options, ctx.binDir);
+
+    std::cout << "simulated printer ready at " << device.string() << "\n";
+    std::cout << "  folders:";
+    for (size_t i = 0; i < sim::kStandardFolderCount; ++i) {
+        std::cout << " \\" << sim::kStandardFolders[i] << "\\";
+    }
+    std::cout << "\n";
+    for (size_t i = 0; i < sim::kStandInProgramCount; ++i) {
+        std::cout << "  program: " << sim::kStandInPrograms[i].devicePath << "\n";
+    }
+    std::error_code ec;
+    if (fs::is_regular_file(device / "hw" / "eeprom.bin", ec)) {
+        std::cout << "  EEPROM: hw/eeprom.bin, board id " << options.boardId;
+        if (options.region0)
+            std::cout << ", region 0 from " << options.region0->string();
+        std::cout << "\n";
+    } else {
+        std::cout << "  EEPROM: none\n";
+    }
+    ctx.exitCode = kExitOk;
+}
+
+}  // namespace
+
+void AddDeviceCommands(CLI::App& app, CommandContext& ctx) {
+    CLI::App* device = app.add_subcommand("device", "Simulated printers (device folders)");
+    device->require_subcommand(1);
+
+    auto args = std::make_shared<DeviceInitArgs>();
+    CLI::App* init = device->add_subcommand(
+        "init", "Make a fresh simulated printer: standard folders, tool stand-ins, EEPROM");
+    init->add_option("DEVICE", args->device, "the device folder to make (must not hold a device)")
+        ->required();
+    init->add_option("--board-id", args->boardId,
+                     "board id written into the EEPROM, 0..65535 (decimal or 0x hex; default 19)");
+    init->add_option("--region0", args->region0, "a file written as EEPROM region 0");
+    init->add_flag("--no-eeprom", args->noEeprom, "the board has no readable EEPROM");
+    init->callback([args, &ctx] { RunDeviceInit(*args, ctx); });
+}
 
 }  // namespace fwsetup
