@@ -31,6 +31,11 @@ namespace ProcessExecutor {
 
 int ExecuteProcess(const WString& program, const WString& arguments, bool wait) {
     bool started = false;
+    return ExecuteProcess(program, arguments, wait, started);
+}
+
+int ExecuteProcess(const WString& program, const WString& arguments, bool wait, bool& started) {
+    started = false;
     uint32_t exitCode = 0;
     // An exit code that cannot be read is a plain failure, 1.
     if (!StartAndQuery(program, arguments, wait, started, exitCode))

@@ -9,6 +9,9 @@ namespace ProcessExecutor {
 // 0 when the program could not be started, ended with 0, or still runs (259);
 // otherwise its exit code.
 int ExecuteProcess(const WString& program, const WString& arguments, bool wait);
+// The same, and started tells whether the program was started at all: the only
+// way to tell a program that could not be started from one that ended with 0.
+int ExecuteProcess(const WString& program, const WString& arguments, bool wait, bool& started);
 
 }  // namespace ProcessExecutor
 
