@@ -7,10 +7,14 @@ extern const char16_t kCompiledLayoutName[];
 
 #define FWSETUP_EXPORT extern "C" __attribute__((visibility("default")))
 
-FWSETUP_EXPORT HINSTANCE g_hInstance = 0;
+// In a linkage block: "extern" on a definition with an initialiser draws a warning.
+extern "C" {
+__attribute__((visibility("default"))) HINSTANCE g_hInstance = 0;
+}
 
 FWSETUP_EXPORT BOOL DllMain(HANDLE hModule, DWORD reason, LPVOID /*reserved*/) {
-    if (reason == DLL_PROCESS_ATTACH) g_hInstance = static_cast<HINSTANCE>(hModule);
+    if (reason == DLL_PROCESS_ATTACH)
+        g_hInstance = static_cast<HINSTANCE>(hModule);
     return 1;
 }
 
@@ -29,7 +33,9 @@ FWSETUP_EXPORT codeINSTALL_EXIT Install_Exit(HWND /*hwndParent*/, LPCTSTR /*pszI
 
 // Uninstall_Init and Uninstall_Exit share one body that ignores its arguments.
 namespace {
-int UninstallBody() { return 0; }
+int UninstallBody() {
+    return 0;
+}
 }  // namespace
 
 FWSETUP_EXPORT codeUNINSTALL_INIT Uninstall_Init(HWND /*hwndParent*/, LPCTSTR /*pszInstallDir*/) {
