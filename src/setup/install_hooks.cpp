@@ -8,6 +8,7 @@
 
 #include "fileutil/file_delete_handler.h"
 #include "fileutil/file_operation.h"
+#include "kernel/wec_kernel_binary.h"
 #include "package/lz4_decompressor.h"
 #include "package/process_executor.h"
 #include "setup/setup_paths.h"
@@ -86,6 +87,12 @@ struct ExitRow {
     ExitAction action;          // null: nothing to do, never a failure
 };
 
+// Checks the kernel image the package brought and has it written to flash.
+bool FlashKernelImage(const WString&) {
+    WecKernelBinary kernel;
+    return kernel.Flash(kKernelImagePath);
+}
+
 // In this order, before the last row:
 //   "ospackagelayout"                           kernel image check and flash
 //   "ondrelpackagelayout" unless "vexoapps"     variant JSON files
@@ -94,6 +101,7 @@ struct ExitRow {
 //   "ferrowpackagelayout"                       boot text file choice (never fails)
 //   "stm32upgraderpackagelayout"                coprocessor firmware upgrade
 const ExitRow kExitRows[] = {
+    {u"ospackagelayout", nullptr, FlashKernelImage},
     {nullptr, nullptr, nullptr},  // none of the above
 };
 const size_t kExitRowCount = sizeof(kExitRows) / sizeof(kExitRows[0]);
