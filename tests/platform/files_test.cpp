@@ -249,6 +249,36 @@ TEST(PlatformFiles, FileCallsRefuseFoldersAndFolderCallsRefuseFiles) {
     EXPECT_FALSE(device.Exists("/nothere"));
 }
 
+// A read-only folder cannot be removed, but the entries in it can change, and
+// it stays read-only wherever it moves.
+TEST(PlatformFiles, ReadOnlyFolderDoesNotProtectItsEntries) {
+    TempDevice device;
+    device.Write("/src.txt", "x");
+    device.Write("/ro/old.txt", "old");
+    device.MakeDir("/ro/emptysub");
+    device.MakeDir("/dest");
+    device.SetReadOnly("/ro", true);
+
+    EXPECT_TRUE(platform::CopyFile(W("\\src.txt"), W("\\ro\\copy.txt"), true));
+    EXPECT_TRUE(platform::CreateDirectory(W("\\ro\\made")));
+    EXPECT_TRUE(platform::DeleteFile(W("\\ro\\old.txt")));
+    EXPECT_TRUE(platform::RemoveDirectory(W("\\ro\\emptysub")));
+    EXPECT_TRUE(platform::MoveFile(W("\\ro\\made"), W("\\ro\\Made2")));
+    std::fstream out;
+    platform::OpenFileStream(out, W("\\ro\\stream.txt"), std::ios::out);
+    EXPECT_TRUE(out.is_open());
+    out.close();
+
+    EXPECT_TRUE(platform::MoveFile(W("\\ro"), W("\\dest\\moved")));
+    const uint32_t kReadOnlyFolder =
+        platform::kFileAttributeDirectory | platform::kFileAttributeReadOnly;
+    EXPECT_EQ(platform::GetFileAttributes(W("\\dest\\moved")), kReadOnlyFolder);
+    EXPECT_EQ(HostNames(device.Host("/dest/moved")),
+              (std::set<std::string>{"Made2", "copy.txt", "stream.txt"}));
+    EXPECT_TRUE(platform::RemoveDirectory(W("\\dest\\moved\\made2")));
+    EXPECT_EQ(platform::GetFileAttributes(W("\\dest\\moved")), kReadOnlyFolder);
+}
+
 // MoveFile and Rename share the same rules.
 struct MoveCall {
     const char* name;

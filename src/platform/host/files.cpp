@@ -143,6 +143,34 @@ bool IsCreatable(const Entry& entry) {
     return lstat(HostParent(entry.host).c_str(), &parent) == 0 && S_ISDIR(parent.st_mode);
 }
 
+// On the printer a folder's read-only attribute does not protect the entries
+// in it, while on the host a folder without its owner write bit refuses to
+// change its entries to anyone but root. While one exists, this gives such a
+// folder its write bit back and restores the folder's mode afterwards.
+class WritableFolder {
+  public:
+    explicit WritableFolder(const std::string& folder) : folder_(folder), restore_(false) {
+        if (lstat(folder_.c_str(), &st_) == 0 && S_ISDIR(st_.st_mode) &&
+            IsReadOnlyMode(st_.st_mode)) {
+            restore_ = chmod(folder_.c_str(), (st_.st_mode & 07777) | S_IWUSR) == 0;
+        }
+    }
+    // The folder itself was renamed: its mode is restored under the new name.
+    void MovedTo(const std::string& folder) { folder_ = folder; }
+    ~WritableFolder() {
+        if (restore_)
+            chmod(folder_.c_str(), st_.st_mode & 07777);
+    }
+
+  private:
+    WritableFolder(const WritableFolder&);
+    WritableFolder& operator=(const WritableFolder&);
+
+    std::string folder_;
+    struct stat st_;
+    bool restore_;
+};
+
 uint32_t AttributesOf(const struct stat& st) {
     const bool readOnly = IsReadOnlyMode(st.st_mode);
     if (S_ISDIR(st.st_mode))
@@ -155,6 +183,7 @@ bool DeleteHostFile(const Entry& entry) {
         return false;
     if (IsReadOnlyMode(entry.st.st_mode))
         return false;
+    WritableFolder parent(HostParent(entry.host));
     return unlink(entry.host.c_str()) == 0;
 }
 
@@ -178,6 +207,7 @@ bool MoveEntry(const WString& from, const WString& to) {
             return false;
         if (!IsValidEntryName(given))
             return false;
+        WritableFolder parent(HostParent(source.host));
         return rename(source.host.c_str(), (HostParent(source.host) + "/" + given).c_str()) == 0;
     }
     if (!IsCreatable(target))
@@ -187,7 +217,14 @@ bool MoveEntry(const WString& from, const WString& to) {
         target.host.compare(0, source.host.size() + 1, source.host + "/") == 0) {
         return false;
     }
-    return rename(source.host.c_str(), target.host.c_str()) == 0;
+    // A folder that changes its parent also changes its own ".." entry.
+    WritableFolder sourceParent(HostParent(source.host));
+    WritableFolder targetParent(HostParent(target.host));
+    WritableFolder moved(source.host);
+    if (rename(source.host.c_str(), target.host.c_str()) != 0)
+        return false;
+    moved.MovedTo(target.host);
+    return true;
 }
 
 bool WriteAll(int fd, const char* data, size_t size) {
@@ -417,6 +454,7 @@ bool CopyFile(const WString& from, const WString& to, bool failIfExists) {
         return false;
     const int flags =
         O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC | (target.exists ? 0 : O_EXCL);
+    WritableFolder parent(HostParent(target.host));
     const int out = open(target.host.c_str(), flags, 0666);
     if (out < 0) {
         close(in);
@@ -449,6 +487,7 @@ bool CreateDirectory(const WString& path) {
     Entry entry;
     if (!Resolve(path, entry) || !IsCreatable(entry))
         return false;
+    WritableFolder parent(HostParent(entry.host));
     return mkdir(entry.host.c_str(), 0777) == 0;
 }
 
@@ -458,6 +497,7 @@ bool RemoveDirectory(const WString& path) {
         return false;
     if (!S_ISDIR(entry.st.st_mode) || IsReadOnlyMode(entry.st.st_mode))
         return false;
+    WritableFolder parent(HostParent(entry.host));
     return rmdir(entry.host.c_str()) == 0;
 }
 
@@ -548,6 +588,7 @@ void OpenFileStream(std::fstream& stream, const WString& path, std::ios_base::op
         stream.setstate(std::ios_base::failbit);
         return;
     }
+    WritableFolder parent(HostParent(entry.host));
     stream.open(entry.host.c_str(), mode | std::ios_base::binary);
 }
 
