@@ -1,0 +1,40 @@
+// Host only: small JSON files that the simulated hardware keeps under DEVICE/hw.
+#ifndef FWSETUP_PLATFORM_HOST_JSON_FILE_H
+#define FWSETUP_PLATFORM_HOST_JSON_FILE_H
+
+#include <rapidjson/document.h>
+
+#include <string>
+
+#include "platform/types.h"
+
+namespace platform {
+namespace host {
+
+enum JsonFileState {
+    kJsonFileMissing,  // no such file: document is an empty object
+    kJsonFileLoaded,   // document holds the file's object
+    kJsonFileBroken,   // unreadable, not JSON or not an object: leave the file alone
+};
+
+// Reads a file that holds one JSON object.
+JsonFileState LoadJsonObject(const std::string& path, rapidjson::Document& document);
+// Replaces the file by the document, indented, through a temporary file and a
+// rename so that a reader never sees half of it. False when it cannot be written.
+bool SaveJsonObject(const std::string& path, const rapidjson::Document& document);
+
+// Member of object whose name equals name without regard to ASCII case; null when none.
+rapidjson::Value* FindMemberIgnoringCase(rapidjson::Value& object, const std::string& name);
+
+// ASCII case-insensitive comparison of UTF-8 or UTF-16 texts.
+bool EqualsIgnoringCase(const std::string& a, const std::string& b);
+bool EqualsIgnoringCase(const WString& a, const WString& b);
+
+// Appends one line to DEVICE/hw/trace/devices.log when the folder DEVICE/hw/trace
+// exists (hwDir is DEVICE/hw); does nothing otherwise.
+void TraceDeviceCall(const std::string& hwDir, const std::string& line);
+
+}  // namespace host
+}  // namespace platform
+
+#endif
