@@ -207,8 +207,13 @@ bool MoveEntry(const WString& from, const WString& to) {
             return false;
         if (!IsValidEntryName(given))
             return false;
+        // Never replace a host entry that differs from this one only in case.
+        const std::string renamed = HostParent(source.host) + "/" + given;
+        struct stat other;
+        if (lstat(renamed.c_str(), &other) == 0)
+            return false;
         WritableFolder parent(HostParent(source.host));
-        return rename(source.host.c_str(), (HostParent(source.host) + "/" + given).c_str()) == 0;
+        return rename(source.host.c_str(), renamed.c_str()) == 0;
     }
     if (!IsCreatable(target))
         return false;
