@@ -6,6 +6,10 @@
 // ignored; only the CAB installation and the package's own action count.
 #include "setup/install_hooks.h"
 
+#include "actions/bluetooth_driver_upgrade_setup.h"
+#include "actions/lattice_configurator_upgrade_setup.h"
+#include "actions/print_job_handler_upgrade_setup.h"
+#include "actions/stm32_upgrade_setup.h"
 #include "fileutil/file_delete_handler.h"
 #include "fileutil/file_operation.h"
 #include "kernel/wec_kernel_binary.h"
@@ -54,6 +58,10 @@ void CleanQtCommon(const WString&) {
     CleanFolder(kOcSupportFolder);
 }
 
+void RemoveOldJobHandler(const WString&) {
+    PrintJobHandlerUpgradeSetup::RemoveSkellanJobHandler();
+}
+
 struct InitRow {
     const char16_t* keys[2];  // the row matches when the name contains either (null: unused)
     InitAction action;
@@ -63,8 +71,7 @@ const InitRow kInitRows[] = {
     {{u"ospackagelayout", nullptr}, RemoveSupersededFonts},
     {{u"vexoapps", nullptr}, CleanVexoApps},
     {{u"qtcommon", nullptr}, CleanQtCommon},
-    // Next row: "skellanjobhandlerpackagelayout" or "drovanjobhandlerpackagelayout",
-    // PrintJobHandlerUpgradeSetup::RemoveSkellanJobHandler().
+    {{u"skellanjobhandlerpackagelayout", u"drovanjobhandlerpackagelayout"}, RemoveOldJobHandler},
 };
 const size_t kInitRowCount = sizeof(kInitRows) / sizeof(kInitRows[0]);
 
@@ -93,6 +100,23 @@ bool FlashKernelImage(const WString&) {
     return kernel.Flash(kKernelImagePath);
 }
 
+// A board that takes no FPGA programming is done here. On every other board
+// the FPGA is to be programmed from \UpgradeTemp\algo.sea and data.sed; that
+// programming arrives with the FPGA subsystem, and until then the package fails
+// rather than passing with its FPGA left unprogrammed.
+bool ProgramFpgaWhereSupported(const WString&) {
+    if (!LatticeConfiguratorUpgradeSetup::IsBoardSupportsFPGAUpgrade())
+        return true;
+    // ProgramFpga(kFpgaAlgorithmPath, kFpgaDataPath) takes this place with the FPGA subsystem.
+    return false;
+}
+
+// Takes away the Bluetooth driver this board does not use; never a failure.
+bool DeleteUnusedBluetoothDriver(const WString& lowerName) {
+    BluetoothDriverUpgradeSetup::DeleteIfNotReqd(lowerName);
+    return true;
+}
+
 // In this order, before the last row:
 //   "ospackagelayout"                           kernel image check and flash
 //   "ondrelpackagelayout" unless "vexoapps"     variant JSON files
@@ -102,6 +126,9 @@ bool FlashKernelImage(const WString&) {
 //   "stm32upgraderpackagelayout"                coprocessor firmware upgrade
 const ExitRow kExitRows[] = {
     {u"ospackagelayout", nullptr, FlashKernelImage},
+    {u"latticeconfigurator", nullptr, ProgramFpgaWhereSupported},
+    {u"bluetoothdriverpackagelayout", nullptr, DeleteUnusedBluetoothDriver},
+    {u"stm32upgraderpackagelayout", nullptr, Stm32UpgradeSetup::UpgradeBLEFw},
     {nullptr, nullptr, nullptr},  // none of the above
 };
 const size_t kExitRowCount = sizeof(kExitRows) / sizeof(kExitRows[0]);
