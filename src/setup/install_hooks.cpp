@@ -15,6 +15,7 @@
 #include "kernel/wec_kernel_binary.h"
 #include "package/lz4_decompressor.h"
 #include "package/process_executor.h"
+#include "setup/progress_channel.h"
 #include "setup/setup_paths.h"
 
 namespace setup {
@@ -192,13 +193,13 @@ int RunInstallExit(const WString& layoutName) {
     if (!FileOperation::FileExists(cabPath))
         return 0;
 
-    if (!InstallCab(cabPath, true)) {
-        // The failed installation is reported to the upgrade UI here (code 27);
-        // it does not change the hook's result.
-    }
+    // A failed installation is reported to the upgrade UI; it does not change
+    // the hook's result. With the UI running the report does not return.
+    if (!InstallCab(cabPath, true))
+        NotifyUpgradeUI(SetupStepFailed);
 
     if (!RunPackageAction(lowerName)) {
-        // The failed action is reported to the upgrade UI here (code 27).
+        NotifyUpgradeUI(SetupStepFailed);
         return 1;
     }
     return 0;
