@@ -12,6 +12,7 @@ const size_t kStandardFolderCount = sizeof(kStandardFolders) / sizeof(kStandardF
 // One row per program of the printer that the simulator stands in for.
 const StandInProgram kStandInPrograms[] = {
     {"\\Windows\\nfimager.exe", "fwsetup-sim-nfimager"},
+    {"\\Windows\\wceldcmd.exe", "fwsetup-sim-wceldcmd"},
     {nullptr, nullptr},  // the list ends here
 };
 const size_t kStandInProgramCount = sizeof(kStandInPrograms) / sizeof(kStandInPrograms[0]) - 1;

@@ -1,0 +1,124 @@
+#include "sim/package_builder.h"
+
+#include <algorithm>
+#include <cctype>
+#include <stdexcept>
+
+#include "sim/cabinet.h"
+
+namespace fs = std::filesystem;
+
+namespace sim {
+namespace {
+
+bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// The entry of folder named name without regard to case, or folder / name.
+fs::path EntryIgnoringCase(const fs::path& folder, const std::string& name) {
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        if (EqualsIgnoringCase(it->path().filename().string(), name))
+            return it->path();
+    }
+    return folder / name;
+}
+
+void CheckSpec(const PackageSpec& spec) {
+    if (spec.layout.empty() || !std::all_of(spec.layout.begin(), spec.layout.end(), [](char c) {
+            return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
+        })) {
+        throw std::runtime_error("layout name '" + spec.layout +
+                                 "' must be letters, digits and underscores");
+    }
+    std::error_code ec;
+    if (!fs::is_regular_file(spec.module, ec)) {
+        throw std::runtime_error("module '" + spec.module.string() + "' is not a file");
+    }
+    if (!fs::is_directory(spec.payloadDir, ec)) {
+        throw std::runtime_error("payload '" + spec.payloadDir.string() + "' is not a folder");
+    }
+    if (spec.filesDir && !fs::is_directory(*spec.filesDir, ec)) {
+        throw std::runtime_error("files '" + spec.filesDir->string() + "' is not a folder");
+    }
+    if (fs::exists(spec.output, ec) &&
+        !(fs::is_directory(spec.output, ec) && fs::is_empty(spec.output, ec))) {
+        throw std::runtime_error("'" + spec.output.string() +
+                                 "' exists and is not an empty folder");
+    }
+}
+
+// Undoes a half-built package: removes what was made inside PKG, and PKG itself
+// when it was made here.
+class PackageCleanup {
+  public:
+    PackageCleanup(fs::path output, bool created) : output_(std::move(output)), created_(created) {}
+    ~PackageCleanup() {
+        if (done_)
+            return;
+        std::error_code ec;
+        if (created_) {
+            fs::remove_all(output_, ec);
+            return;
+        }
+        for (fs::directory_iterator it(output_, ec), end; !ec && it != end; it.increment(ec)) {
+            std::error_code ignored;
+            fs::remove_all(it->path(), ignored);
+        }
+    }
+    void Done() { done_ = true; }
+
+  private:
+    fs::path output_;
+    bool created_;
+    bool done_ = false;
+};
+
+}  // namespace
+
+void MakePackage(const PackageSpec& spec, const Progress& progress) {
+    CheckSpec(spec);
+    std::error_code ec;
+    const bool created = !fs::exists(spec.output, ec);
+    fs::create_directories(spec.output, ec);
+    if (ec)
+        throw std::runtime_error("cannot create " + spec.output.string() + ": " + ec.message());
+    PackageCleanup cleanup(spec.output, created);
+
+    const fs::path files = spec.output / "files";
+    fs::create_directories(files, ec);
+    if (ec)
+        throw std::runtime_error("cannot create " + files.string() + ": " + ec.message());
+    if (spec.filesDir) {
+        fs::copy(*spec.filesDir, files, fs::copy_options::recursive, ec);
+        if (ec) {
+            throw std::runtime_error("cannot copy " + spec.filesDir->string() + ": " +
+                                     ec.message());
+        }
+    }
+    // The device ignores letter case, so an UpgradeTemp folder of the extra files is the one.
+    const fs::path upgradeTemp = EntryIgnoringCase(files, "UpgradeTemp");
+    fs::create_directories(upgradeTemp, ec);
+    if (ec)
+        throw std::runtime_error("cannot create " + upgradeTemp.string() + ": " + ec.message());
+    const fs::path payload = EntryIgnoringCase(upgradeTemp, spec.layout + ".lz4");
+    if (fs::exists(payload, ec)) {
+        throw std::runtime_error("the extra files already hold " + payload.string());
+    }
+
+    const fs::path cabinet = spec.output / ".cabinet";
+    WriteCabinetFromDirectory(spec.payloadDir, cabinet);
+    PackPayloadFile(cabinet, payload, progress);
+    fs::remove(cabinet, ec);
+
+    fs::copy_file(spec.module, spec.output / "setup.so", ec);
+    if (ec)
+        throw std::runtime_error("cannot copy " + spec.module.string() + ": " + ec.message());
+    cleanup.Done();
+}
+
+}  // namespace sim
