@@ -120,6 +120,15 @@ bool CopyHostFileToDevice(const fs::path& from, const WString& to, std::string& 
         why = "write failed";
         return false;
     }
+    // A program the package delivers (an upgrader, a test's script) stays runnable:
+    // the printer runs any program file, the host only one with its execute bits.
+    std::error_code ec;
+    const fs::perms exec = fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec;
+    std::string hostPath;
+    if ((fs::status(from, ec).permissions() & fs::perms::owner_exec) != fs::perms::none &&
+        platform::host::MapDevicePath(to, hostPath)) {
+        fs::permissions(hostPath, exec, fs::perm_options::add, ec);
+    }
     return true;
 }
 
