@@ -213,7 +213,7 @@ std::vector<uint8_t> BuildKernelImage(KernelImageSpec spec) {
         std::memcpy(first.data() + kMarkerDataOffset, "ECEC", 4);
     } else if (Le32(first.data() + kMarkerDataOffset) != kMarker) {
         throw KernelImageError(
-            "the first record's bytes 16..19 are not \"ECEC\" (stamp them with the marker option)");
+            "the first record's bytes 16..19 are not \"ECEC\" (or stamp them with --stamp-marker)");
     }
 
     uint64_t furthest = spec.start;
