@@ -15,6 +15,8 @@ struct DeviceInitArgs {
     std::string boardId;
     std::string region0;
     bool noEeprom = false;
+    CLI::Option* boardIdOption = nullptr;
+    CLI::Option* region0Option = nullptr;
 };
 
 // A board id in decimal or with 0x in hexadecimal, 0..65535.
@@ -34,16 +36,18 @@ int ParseBoardId(const std::string& text) {
 
 sim::DeviceOptions ToOptions(const DeviceInitArgs& args) {
     sim::DeviceOptions options;
-    if (args.noEeprom && !args.boardId.empty()) {
+    const bool boardIdGiven = args.boardIdOption->count() > 0;
+    const bool region0Given = args.region0Option->count() > 0;
+    if (args.noEeprom && boardIdGiven) {
         throw UsageError("--board-id needs an EEPROM: drop --no-eeprom");
     }
-    if (args.noEeprom && !args.region0.empty()) {
+    if (args.noEeprom && region0Given) {
         throw UsageError("--region0 needs an EEPROM: drop --no-eeprom");
     }
     options.eeprom = !args.noEeprom;
-    if (!args.boardId.empty())
+    if (boardIdGiven)
         options.boardId = ParseBoardId(args.boardId);
-    if (!args.region0.empty()) {
+    if (region0Given) {
         std::error_code ec;
         if (!fs::is_regular_file(args.region0, ec)) {
             throw UsageError("--region0: no file '" + args.region0 + "'");
@@ -92,9 +96,11 @@ void AddDeviceCommands(CLI::App& app, CommandContext& ctx) {
         "init", "Make a fresh simulated printer: standard folders, tool stand-ins, EEPROM");
     init->add_option("DEVICE", args->device, "the device folder to make (must not hold a device)")
         ->required();
-    init->add_option("--board-id", args->boardId,
-                     "board id written into the EEPROM, 0..65535 (decimal or 0x hex; default 19)");
-    init->add_option("--region0", args->region0, "a file written as EEPROM region 0");
+    args->boardIdOption = init->add_option(
+        "--board-id", args->boardId,
+        "board id written into the EEPROM, 0..65535 (decimal or 0x hex; default 19)");
+    args->region0Option =
+        init->add_option("--region0", args->region0, "a file written as EEPROM region 0");
     init->add_flag("--no-eeprom", args->noEeprom, "the board has no readable EEPROM");
     init->callback([args, &ctx] { RunDeviceInit(*args, ctx); });
 }

@@ -28,12 +28,18 @@ void RunInstall(const InstallArgs& args, CommandContext& ctx) {
     options.device = args.device;
     options.package = args.package;
     options.module = args.module;
-    options.onStep = [](const std::string& step) { std::cout << "  " << step << std::endl; };
-
     const fs::path module =
         args.module.empty() ? fs::path(args.package) / "setup.so" : fs::path(args.module);
-    std::cout << "installing " << args.package << " (module " << module.string() << ") on "
-              << args.device << std::endl;
+    // Steps are shown as they start; the inputs have been checked by the first one.
+    bool first = true;
+    options.onStep = [&](const std::string& step) {
+        if (first) {
+            std::cout << "installing " << args.package << " (module " << module.string() << ") on "
+                      << args.device << "\n";
+            first = false;
+        }
+        std::cout << "  " << step << std::endl;
+    };
     const sim::InstallResult result = sim::InstallPackage(options);
 
     std::cout << "Install_Init returned " << result.initResult << "\n";
