@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "sim/eeprom_setup.h"
+
 namespace fs = std::filesystem;
 
 namespace sim {
@@ -31,7 +33,6 @@ fs::path HostPath(const fs::path& device, const std::string& devicePath) {
 namespace {
 
 void FillDevice(const fs::path& device, const DeviceOptions& options, const fs::path& binDir) {
-    (void)options;
     std::error_code ec;
     for (size_t i = 0; i < kStandardFolderCount; ++i) {
         fs::create_directories(device / "fs" / kStandardFolders[i], ec);
@@ -52,6 +53,7 @@ void FillDevice(const fs::path& device, const DeviceOptions& options, const fs::
             throw std::runtime_error("cannot place " + std::string(program.devicePath) + " from " +
                                      from.string() + ": " + ec.message());
     }
+    SetUpEeprom(device, options);
 }
 
 }  // namespace

@@ -1,8 +1,368 @@
-// fwsetup eeprom: not built yet.
+// fwsetup eeprom: look at and change a simulated printer's main-board EEPROM
+// through the module's own EEPROM handler over the simulated driver.
+//
+// Host files cross into the device through a staging file in the device's root
+// folder, because the handler reads and writes device paths.
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iomanip>
+#include <iostream>
+#include <memory>
+#include <sstream>
+
 #include "app.h"
+#include "eeprom/eeprom_layout.h"
+#include "eeprom/eeprom_reader.h"
+#include "eeprom/wec_eeprom_handler.h"
+#include "fileutil/crc16.h"
+#include "platform/host/device_root.h"
+#include "sim/device.h"
 
 namespace fwsetup {
+namespace {
 
-void AddEepromCommands(CLI::App&, CommandContext&) {}
+namespace fs = std::filesystem;
+
+struct EepromArgs {
+    std::string device;
+    std::string index;
+    std::string file;
+    std::string boardId;
+};
+
+// The device folder, made this process's device; a bad one is a usage error.
+fs::path UseDevice(const std::string& device) {
+    std::error_code ec;
+    if (device.empty() || !fs::is_directory(fs::path(device) / "fs", ec) ||
+        !fs::is_directory(fs::path(device) / "hw", ec))
+        throw UsageError("--device: '" + device + "' is not a simulated printer (no fs/ and hw/)");
+    const fs::path absolute = fs::absolute(device, ec);
+    platform::host::SetDeviceRoot(absolute.string());
+    return absolute;
+}
+
+// A number, decimal or with 0x in hexadecimal, 0..maximum.
+unsigned long ParseNumber(const std::string& what, const std::string& text, unsigned long maximum) {
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const std::string digits = hex ? text.substr(2) : text;
+    const std::string allowed = hex ? "0123456789abcdefABCDEF" : "0123456789";
+    if (digits.empty() || digits.size() > 8 ||
+        digits.find_first_not_of(allowed) != std::string::npos)
+        throw UsageError(what + ": '" + text + "' is not a number");
+    const unsigned long value = std::stoul(digits, nullptr, hex ? 16 : 10);
+    if (value > maximum)
+        throw UsageError(what + ": " + text + " is out of range (0.." + std::to_string(maximum) +
+                         ")");
+    return value;
+}
+
+int ParseIndex(const std::string& text) {
+    return static_cast<int>(
+        ParseNumber("region index", text, EEPromLayout::kDirectoryEntryCount - 1));
+}
+
+void RequireInputFile(const std::string& file) {
+    std::error_code ec;
+    if (!fs::is_regular_file(file, ec))
+        throw UsageError("no file '" + file + "'");
+}
+
+void RequireOutputFolder(const std::string& file) {
+    std::error_code ec;
+    const fs::path parent = fs::absolute(file, ec).parent_path();
+    if (file.empty() || !fs::is_directory(parent, ec) || fs::is_directory(file, ec))
+        throw UsageError("cannot write '" + file + "': no such folder or a folder in the way");
+}
+
+WString Wide(const std::string& text) {
+    WString wide;
+    if (!platform::host::Utf8ToUtf16(text, wide))
+        throw UsageError("'" + text + "' is not UTF-8");
+    return wide;
+}
+
+// A file in the device's root folder that carries a host file to the handler or
+// back; removed when the scope ends.
+class StagingFile {
+  public:
+    explicit StagingFile(const fs::path& device)
+        : devicePath_("\\fwsetup-eeprom-" + std::to_string(getpid()) + ".staging"),
+          hostPath_(sim::HostPath(device, devicePath_)) {}
+    ~StagingFile() {
+        std::error_code ec;
+        fs::remove(hostPath_, ec);
+    }
+    StagingFile(const StagingFile&) = delete;
+    StagingFile& operator=(const StagingFile&) = delete;
+
+    WString DevicePath() const { return Wide(devicePath_); }
+    void TakeFrom(const std::string& hostFile) const {
+        std::error_code ec;
+        fs::copy_file(hostFile, hostPath_, fs::copy_options::overwrite_existing, ec);
+        if (ec)
+            throw UsageError("cannot read '" + hostFile + "': " + ec.message());
+    }
+    // False when the copy to hostFile fails.
+    bool GiveTo(const std::string& hostFile) const {
+        std::error_code ec;
+        fs::copy_file(hostPath_, hostFile, fs::copy_options::overwrite_existing, ec);
+        return !ec;
+    }
+
+  private:
+    std::string devicePath_;
+    fs::path hostPath_;
+};
+
+void Fail(CommandContext& ctx, const std::string& message) {
+    std::cerr << "fwsetup: eeprom: " << message << "\n";
+    ctx.exitCode = kExitFailed;
+}
+
+// The handler over the device, or a failure report when the EEPROM cannot be opened.
+std::unique_ptr<WecEEPromHandler> OpenHandler(CommandContext& ctx) {
+    std::unique_ptr<WecEEPromHandler> handler(new WecEEPromHandler());
+    if (!handler->IsOpen()) {
+        Fail(ctx, "the EEPROM device EPM1: does not open (is \\boot\\EEPromUtilDriver.dll there?)");
+        return nullptr;
+    }
+    return handler;
+}
+
+std::string Hex(unsigned value, int width) {
+    std::ostringstream text;
+    text << "0x" << std::hex << std::setw(width) << std::setfill('0') << value;
+    return text.str();
+}
+
+void PrintEntry(const EEPromDirectoryEntry& entry, std::ostream& out) {
+    out << "offset " << entry.offset << " (" << Hex(entry.offset, 4) << "), length " << entry.length
+        << " (" << Hex(entry.length, 4) << ")";
+}
+
+void RunShow(const EepromArgs& args, CommandContext& ctx) {
+    UseDevice(args.device);
+    const uint16_t boardId = EEPromReader::ReadBoardId();
+    std::unique_ptr<WecEEPromHandler> handler = OpenHandler(ctx);
+    if (!handler)
+        return;
+    const ByteVector header = handler->Read(0, EEPromLayout::kHeaderSize);
+    if (header.size() != EEPromLayout::kHeaderSize) {
+        Fail(ctx, "the EEPROM header cannot be read (hw/eeprom.bin missing or short)");
+        return;
+    }
+    std::cout << "header:\n";
+    for (size_t row = 0; row < header.size(); row += 16) {
+        std::cout << "  " << std::setw(2) << std::setfill(' ') << row << ":";
+        for (size_t i = row; i < row + 16; ++i)
+            std::cout << " " << Hex(header[i], 2).substr(2);
+        std::cout << "\n";
+    }
+    const uint8_t marker = header[EEPromLayout::kFormatMarkerPosition];
+    std::cout << "format marker: " << Hex(marker, 2)
+              << (marker == EEPromLayout::kFormatMarker ? " (formatted)" : " (not formatted)")
+              << "\n";
+    std::cout << "board id: ";
+    if (boardId == EEPromReader::kUnreadableBoardId)
+        std::cout << boardId << " (0xffff: unreadable or blank)\n";
+    else
+        std::cout << boardId << " (" << Hex(boardId, 4) << ")\n";
+    const uint8_t flag = header[EEPromLayout::kFlagPosition];
+    std::cout << "flag: " << Hex(flag, 2)
+              << (flag == EEPromLayout::kFlagSet     ? " (set)"
+                  : flag == EEPromLayout::kFlagClear ? " (clear)"
+                                                     : "")
+              << "\n";
+
+    // The directory as stored, and as the handler uses it after its repair.
+    const std::vector<EEPromDirectoryEntry>& inUse = handler->Directory();
+    std::vector<EEPromDirectoryEntry> stored;
+    for (uint32_t i = 0; i < EEPromLayout::kDirectoryEntryCount; ++i) {
+        const uint8_t* raw =
+            &header[EEPromLayout::kDirectoryOffset + i * EEPromLayout::kDirectoryEntrySize];
+        stored.push_back(EEPromDirectoryEntry(static_cast<uint16_t>(raw[0] | (raw[1] << 8)),
+                                              static_cast<uint16_t>(raw[2] | (raw[3] << 8))));
+    }
+    std::cout << "directory:\n";
+    for (size_t i = 0; i < stored.size(); ++i) {
+        std::cout << "  " << i << ": ";
+        PrintEntry(stored[i], std::cout);
+        std::cout << (stored[i].IsPresent() ? "" : ", absent");
+        if (i < inUse.size() &&
+            (inUse[i].offset != stored[i].offset || inUse[i].length != stored[i].length)) {
+            std::cout << "; the handler assumes ";
+            PrintEntry(inUse[i], std::cout);
+            std::cout << " (not stored)";
+        }
+        std::cout << "\n";
+    }
+    std::cout << "regions:\n";
+    bool any = false;
+    for (size_t i = 0; i < stored.size(); ++i) {
+        if (!stored[i].IsPresent())
+            continue;
+        any = true;
+        std::cout << "  region " << i << ": ";
+        const ByteVector region = handler->Read(stored[i].offset, stored[i].length);
+        if (region.size() != stored[i].length) {
+            std::cout << "length " << stored[i].length << " at offset " << stored[i].offset
+                      << ": unreadable (outside the EEPROM or cut short)\n";
+            continue;
+        }
+        if (region.size() < EEPromLayout::kCrcSize) {
+            std::cout << "length " << region.size() << ": too short for its CRC\n";
+            continue;
+        }
+        const uint16_t crc = static_cast<uint16_t>(region[0] | (region[1] << 8));
+        const uint16_t computed = Crc16::Compute(region.data() + EEPromLayout::kCrcSize,
+                                                 region.size() - EEPromLayout::kCrcSize);
+        std::cout << "length " << region.size() << " (payload "
+                  << region.size() - EEPromLayout::kCrcSize << " bytes), CRC " << Hex(crc, 4)
+                  << (crc == computed ? " ok" : " BAD (payload gives " + Hex(computed, 4) + ")")
+                  << "\n";
+    }
+    if (!any)
+        std::cout << "  none stored\n";
+}
+
+void RunSetBoardId(const EepromArgs& args, CommandContext& ctx) {
+    const unsigned long id = ParseNumber("board id", args.boardId, 0xFFFF);
+    UseDevice(args.device);
+    std::unique_ptr<WecEEPromHandler> handler = OpenHandler(ctx);
+    if (!handler)
+        return;
+    if (!handler->WriteHeaderWord(static_cast<int>(EEPromLayout::kBoardIdPosition),
+                                  Wide(std::to_string(id)), 10))
+        return Fail(ctx, "cannot write the board id");
+    std::cout << "board id set to " << id << "\n";
+}
+
+void RunWriteRegion(const EepromArgs& args, CommandContext& ctx) {
+    const int index = ParseIndex(args.index);
+    RequireInputFile(args.file);
+    const fs::path device = UseDevice(args.device);
+    std::error_code ec;
+    const uintmax_t size = fs::file_size(args.file, ec);
+    if (ec || size > EEPromLayout::kMaxPayload)
+        throw UsageError("'" + args.file + "' is too large for a region (at most " +
+                         std::to_string(EEPromLayout::kMaxPayload) + " bytes)");
+    std::unique_ptr<WecEEPromHandler> handler = OpenHandler(ctx);
+    if (!handler)
+        return;
+    StagingFile staging(device);
+    staging.TakeFrom(args.file);
+    if (!handler->WriteRegionFromFile(index, staging.DevicePath()))
+        return Fail(ctx, "cannot write region " + std::to_string(index) +
+                             " (no room before the end of the EEPROM, or the device failed)");
+    std::cout << "region " << index << " written: " << size << " bytes of payload\n";
+}
+
+void RunReadRegion(const EepromArgs& args, CommandContext& ctx) {
+    const int index = ParseIndex(args.index);
+    RequireOutputFolder(args.file);
+    const fs::path device = UseDevice(args.device);
+    std::unique_ptr<WecEEPromHandler> handler = OpenHandler(ctx);
+    if (!handler)
+        return;
+    StagingFile staging(device);
+    if (!handler->ReadRegionToFile(index, staging.DevicePath()))
+        return Fail(ctx, "region " + std::to_string(index) + " is absent or cannot be read");
+    if (!staging.GiveTo(args.file))
+        return Fail(ctx, "cannot write '" + args.file + "'");
+    std::cout << "region " << index << " (CRC bytes first, then the payload) written to "
+              << args.file << "\n";
+}
+
+void RunVerifyRegion(const EepromArgs& args, CommandContext& ctx) {
+    const int index = ParseIndex(args.index);
+    RequireInputFile(args.file);
+    const fs::path device = UseDevice(args.device);
+    std::unique_ptr<WecEEPromHandler> handler = OpenHandler(ctx);
+    if (!handler)
+        return;
+    StagingFile staging(device);
+    staging.TakeFrom(args.file);
+    if (!handler->VerifyRegion(index, staging.DevicePath()))
+        return Fail(ctx, "region " + std::to_string(index) + " does not hold '" + args.file + "'");
+    std::cout << "region " << index << " holds " << args.file << "\n";
+}
+
+void RunFormat(const EepromArgs& args, CommandContext& ctx) {
+    UseDevice(args.device);
+    std::unique_ptr<WecEEPromHandler> handler = OpenHandler(ctx);
+    if (!handler)
+        return;
+    if (!handler->Format())
+        return Fail(ctx, "cannot format the EEPROM");
+    std::cout << "EEPROM formatted\n";
+}
+
+void RunDumpHeader(const EepromArgs& args, CommandContext& ctx) {
+    RequireOutputFolder(args.file);
+    const fs::path device = UseDevice(args.device);
+    std::unique_ptr<WecEEPromHandler> handler = OpenHandler(ctx);
+    if (!handler)
+        return;
+    StagingFile staging(device);
+    if (!handler->DumpHeader(staging.DevicePath()))
+        return Fail(ctx, "cannot read the EEPROM header");
+    if (!staging.GiveTo(args.file))
+        return Fail(ctx, "cannot write '" + args.file + "'");
+    std::cout << "header (64 bytes) written to " << args.file << "\n";
+}
+
+typedef void (*EepromRunner)(const EepromArgs& args, CommandContext& ctx);
+
+// One row per subcommand: name, summary, its positional arguments, handler.
+struct EepromCommand {
+    const char* name;
+    const char* summary;
+    bool index;
+    bool file;
+    bool boardId;
+    EepromRunner run;
+};
+
+const EepromCommand kEepromCommands[] = {
+    {"show", "Print the header, board id, directory and each region with its CRC check", false,
+     false, false, RunShow},
+    {"set-board-id", "Write board id N (0..65535) into the header", false, false, true,
+     RunSetBoardId},
+    {"write-region", "Store FILE as region I (0..2) behind its CRC", true, true, false,
+     RunWriteRegion},
+    {"read-region", "Copy region I, CRC bytes first, to FILE", true, true, false, RunReadRegion},
+    {"verify-region", "Exit 0 when region I's payload equals FILE", true, true, false,
+     RunVerifyRegion},
+    {"format", "Erase the EEPROM and write the format marker", false, false, false, RunFormat},
+    {"dump-header", "Copy the 64-byte header block to FILE", false, true, false, RunDumpHeader},
+};
+
+}  // namespace
+
+void AddEepromCommands(CLI::App& app, CommandContext& ctx) {
+    CLI::App* eeprom = app.add_subcommand(
+        "eeprom", "A simulated printer's main-board EEPROM, through the module's EEPROM handler");
+    eeprom->require_subcommand(1);
+    auto args = std::make_shared<EepromArgs>();
+    eeprom->add_option("--device", args->device, "the simulated printer (device folder)")
+        ->required();
+    for (const EepromCommand& command : kEepromCommands) {
+        CLI::App* sub = eeprom->add_subcommand(command.name, command.summary);
+        sub->fallthrough();
+        if (command.boardId)
+            sub->add_option("N", args->boardId, "board id, decimal or 0x hex")->required();
+        if (command.index)
+            sub->add_option("I", args->index, "region index 0, 1 or 2")->required();
+        if (command.file)
+            sub->add_option("FILE", args->file, "a file of this machine")->required();
+        const EepromRunner run = command.run;
+        sub->callback([args, run, &ctx] {
+            ctx.exitCode = kExitOk;
+            run(*args, ctx);
+        });
+    }
+}
 
 }  // namespace fwsetup
