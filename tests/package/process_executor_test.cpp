@@ -1,0 +1,224 @@
+// Starting device programs: exit codes (259, 9997, signals), programs that do
+// not exist, the command line as one argument, no zombies; InstallCab.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "package/process_executor.h"
+#include "platform/process.h"
+#include "support/temp_device.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using fwtest::TempDevice;
+using fwtest::W;
+
+class Processes : public testing::Test {
+  protected:
+    // A shell script at a device path, made executable.
+    void Script(const std::string& devicePath, const std::string& body) {
+        device_.Write(devicePath, "#!/bin/sh\n" + body);
+        chmod(device_.Host(devicePath).c_str(), 0755);
+    }
+
+    std::string Hw(const std::string& name) {
+        std::ifstream in(device_.Hw() / name, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+    // Waits (bounded) until a file appears under hw/.
+    bool AwaitHw(const std::string& name) {
+        for (int i = 0; i < 400; ++i) {
+            if (fs::exists(device_.Hw() / name))
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        }
+        return false;
+    }
+
+    // The test process has no child left, finished or not.
+    static bool NoChildren() {
+        int status;
+        return waitpid(-1, &status, WNOHANG) == -1 && errno == ECHILD;
+    }
+
+    TempDevice device_;
+};
+
+// A program that runs until the test creates hw/go (or the device is gone),
+// then records the exit code file's path and exits with 9997.
+const char kGatedProgram[] =
+    "while [ ! -e \"$FWSETUP_DEVICE/hw/go\" ] && [ -d \"$FWSETUP_DEVICE\" ]; do sleep 0.02; done\n"
+    "printf '%s' \"$FWSETUP_EXIT_CODE_FILE\" > \"$FWSETUP_DEVICE/hw/code-file\"\n"
+    "echo 9997 > \"$FWSETUP_EXIT_CODE_FILE\"\n"
+    "touch \"$FWSETUP_DEVICE/hw/done\"\n";
+
+struct ExitCase {
+    const char* name;
+    const char* body;
+    int executeResult;  // ProcessExecutor::ExecuteProcess, waiting
+    bool runResult;     // RunProcess, waiting
+};
+
+void PrintTo(const ExitCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class ProcessExitCodes : public Processes, public testing::WithParamInterface<ExitCase> {};
+
+TEST_P(ProcessExitCodes, WaitingStartersJudgeTheExitCode) {
+    Script("\\Windows\\tool.exe", GetParam().body);
+    EXPECT_EQ(ProcessExecutor::ExecuteProcess(W("\\Windows\\tool.exe"), W(" -x"), true),
+              GetParam().executeResult);
+    EXPECT_EQ(RunProcess(W("\\Windows\\tool.exe"), W(" -x"), true), GetParam().runResult);
+    EXPECT_TRUE(NoChildren());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Codes, ProcessExitCodes,
+    testing::Values(
+        ExitCase{"zero", "exit 0\n", 0, true}, ExitCase{"one", "exit 1\n", 1, false},
+        ExitCase{"three", "exit 3\n", 3, false},
+        ExitCase{"still_active_259", "echo 259 > \"$FWSETUP_EXIT_CODE_FILE\"\n", 0, true},
+        ExitCase{"code_9997", "echo 9997 > \"$FWSETUP_EXIT_CODE_FILE\"\nexit 1\n", 9997, false},
+        // The file, when it holds a number, wins over the exit status.
+        ExitCase{"file_zero_status_one", "echo 0 > \"$FWSETUP_EXIT_CODE_FILE\"\nexit 1\n", 0, true},
+        ExitCase{"file_not_a_number", "echo x > \"$FWSETUP_EXIT_CODE_FILE\"\nexit 4\n", 4, false},
+        // Killed by SIGKILL: 128 + 9.
+        ExitCase{"killed", "kill -9 $$\n", 137, false}),
+    [](const testing::TestParamInfo<ExitCase>& info) { return std::string(info.param.name); });
+
+TEST_F(Processes, StillRunningReports259AndTheCodeOnceItEnds) {
+    Script("\\Windows\\gated.exe", kGatedProgram);
+    std::unique_ptr<platform::Process> process =
+        platform::CreateProcess(W("\\Windows\\gated.exe"), W(""));
+    ASSERT_TRUE(process);
+    uint32_t code = 0;
+    ASSERT_TRUE(process->GetExitCode(code));
+    EXPECT_EQ(code, platform::kStillActive);
+
+    std::ofstream(device_.Hw() / "go").put('1');
+    ASSERT_TRUE(process->Wait());
+    ASSERT_TRUE(process->GetExitCode(code));
+    EXPECT_EQ(code, 9997u);
+    // The exit code file is gone once the program has been waited for.
+    const std::string codeFile = Hw("code-file");
+    ASSERT_FALSE(codeFile.empty());
+    EXPECT_FALSE(fs::exists(codeFile));
+    EXPECT_TRUE(NoChildren());
+}
+
+TEST_F(Processes, WithoutWaitingARunningProgramCountsAsSuccess) {
+    Script("\\Windows\\gated.exe", kGatedProgram);
+    EXPECT_EQ(ProcessExecutor::ExecuteProcess(W("\\Windows\\gated.exe"), W(""), false), 0);
+    EXPECT_TRUE(RunProcess(W("\\Windows\\gated.exe"), W(""), false));
+
+    // Both programs still run, their handles long closed: once they end,
+    // nothing is left behind, neither a zombie nor an exit code file.
+    std::ofstream(device_.Hw() / "go").put('1');
+    ASSERT_TRUE(AwaitHw("done"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_TRUE(NoChildren());
+    EXPECT_FALSE(fs::exists(Hw("code-file")));
+}
+
+TEST_F(Processes, ProgramsThatCannotStart) {
+    device_.Write("\\Windows\\plain.exe", "#!/bin/sh\nexit 0\n");  // not executable
+    Script("\\Windows\\broken.exe", "exit 0\n");
+    device_.Write("\\Windows\\broken.exe", "#!/no/such/interpreter\n");
+    device_.MakeDir("\\Windows\\folder.exe");
+    for (const char* program : {"\\Windows\\missing.exe", "missing.exe", "\\Windows\\plain.exe",
+                                "\\Windows\\broken.exe", "\\Windows\\folder.exe", ""}) {
+        SCOPED_TRACE(program);
+        EXPECT_EQ(platform::CreateProcess(W(program), W("")), nullptr);
+        EXPECT_EQ(ProcessExecutor::ExecuteProcess(W(program), W(" a"), true), 0);
+        EXPECT_FALSE(RunProcess(W(program), W(" a"), true));
+    }
+    EXPECT_TRUE(NoChildren());
+}
+
+TEST_F(Processes, BareNamesAreLookedUpInWindowsThenTheRoot) {
+    Script("\\Windows\\first.exe", "exit 11\n");
+    Script("\\first.exe", "exit 12\n");
+    Script("\\second.exe", "exit 13\n");
+    EXPECT_EQ(ProcessExecutor::ExecuteProcess(W("first.exe"), W(""), true), 11);
+    EXPECT_EQ(ProcessExecutor::ExecuteProcess(W("SECOND.EXE"), W(""), true), 13);
+    EXPECT_EQ(ProcessExecutor::ExecuteProcess(W("\\WINDOWS\\First.exe"), W(""), true), 11);
+}
+
+TEST_F(Processes, TheCommandLineArrivesAsOneArgumentWithTheDeviceFolder) {
+    Script("\\Windows\\echo.exe",
+           "printf '%s' \"$#\" > \"$FWSETUP_DEVICE/hw/argc\"\n"
+           "printf '%s' \"$1\" > \"$FWSETUP_DEVICE/hw/argv1\"\n"
+           "printf '%s' \"$FWSETUP_DEVICE\" > \"$FWSETUP_DEVICE/hw/device\"\n");
+    const WString line = u" -w -f \\UpgradeTemp\\my file.bin  \"q\" \u00e4";
+    EXPECT_TRUE(RunProcess(W("\\Windows\\echo.exe"), line, true));
+    EXPECT_EQ(Hw("argc"), "1");
+    EXPECT_EQ(Hw("argv1"), " -w -f \\UpgradeTemp\\my file.bin  \"q\" \xc3\xa4");
+    EXPECT_EQ(fs::path(Hw("device")), fs::canonical(device_.Root()));
+
+    EXPECT_TRUE(RunProcess(W("\\Windows\\echo.exe"), W(""), true));
+    EXPECT_EQ(Hw("argc"), "1");
+    EXPECT_EQ(Hw("argv1"), "");
+}
+
+TEST_F(Processes, DestroyingAHandleOfARunningProgramLeavesNoZombie) {
+    Script("\\Windows\\gated.exe", kGatedProgram);
+    platform::CreateProcess(W("\\Windows\\gated.exe"), W("")).reset();
+    std::ofstream(device_.Hw() / "go").put('1');
+    ASSERT_TRUE(AwaitHw("done"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_TRUE(NoChildren());
+    EXPECT_FALSE(fs::exists(Hw("code-file")));
+}
+
+// ---- InstallCab ------------------------------------------------------------
+
+// A loader that records its command line and which CAB files existed while it
+// ran, and exits with the code in hw/loader-exit.
+const char kRecordingLoader[] =
+    "printf '%s' \"$1\" > \"$FWSETUP_DEVICE/hw/loader-args\"\n"
+    "ls \"$FWSETUP_DEVICE/fs/UpgradeTemp\" > \"$FWSETUP_DEVICE/hw/loader-saw\"\n"
+    "exit $(cat \"$FWSETUP_DEVICE/hw/loader-exit\")\n";
+
+struct LoaderCase {
+    const char* exitCode;
+    bool result;
+};
+
+void PrintTo(const LoaderCase& c, std::ostream* os) {
+    *os << "exit " << c.exitCode;
+}
+
+class InstallCabTest : public Processes, public testing::WithParamInterface<LoaderCase> {};
+
+TEST_P(InstallCabTest, RunsTheLoaderUnquotedAndDeletesTheCab) {
+    Script("\\Windows\\wceldcmd.exe", kRecordingLoader);
+    std::ofstream(device_.Hw() / "loader-exit") << GetParam().exitCode;
+    device_.Write("\\UpgradeTemp\\My Package.Cab", "MSCF");
+
+    EXPECT_EQ(InstallCab(W("\\UpgradeTemp\\My Package.Cab"), true), GetParam().result);
+    EXPECT_EQ(Hw("loader-args"), " /delete 0 /nouninstall \\UpgradeTemp\\My Package.Cab");
+    EXPECT_EQ(Hw("loader-saw"), "My Package.Cab\n");
+    EXPECT_FALSE(device_.Exists("\\UpgradeTemp\\My Package.Cab"));
+}
+
+INSTANTIATE_TEST_SUITE_P(ExitCodes, InstallCabTest,
+                         testing::Values(LoaderCase{"0", true}, LoaderCase{"1", false},
+                                         LoaderCase{"2", false}));
+
+TEST_F(Processes, InstallCabWithoutALoaderFailsAndDeletesTheCab) {
+    device_.Write("\\UpgradeTemp\\p.Cab", "MSCF");
+    EXPECT_FALSE(InstallCab(W("\\UpgradeTemp\\p.Cab"), true));
+    EXPECT_FALSE(device_.Exists("\\UpgradeTemp\\p.Cab"));
+}
+
+}  // namespace
