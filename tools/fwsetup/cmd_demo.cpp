@@ -11,8 +11,9 @@
 
 #include "app.h"
 #include "sim/device.h"
-#include "sim/installer.h"
+#include "sim/package_builder.h"
 #include "sim/snapshot.h"
+#include "sim/upgrade_series.h"
 
 namespace fwsetup {
 namespace {
@@ -42,9 +43,9 @@ void VexoAppsBefore(const fs::path& fs) {
                    {"boot/VEXOApps/Legacy/VexoPrint.exe", "print client, build 4.1.7\n"}});
 }
 
-void VexoAppsFiles(const fs::path& files) {
-    WriteTree(files, {{"boot/VEXOApps/VexoLabel.exe", "label designer, build 5.0.2\n"},
-                      {"boot/VEXOApps/VexoLabel.cfg", "theme=contrast\n"}});
+void VexoAppsPayload(const fs::path& payload) {
+    WriteTree(payload, {{"boot/VEXOApps/VexoLabel.exe", "label designer, build 5.0.2\n"},
+                        {"boot/VEXOApps/VexoLabel.cfg", "theme=contrast\n"}});
 }
 
 void QtCommonBefore(const fs::path& fs) {
@@ -54,29 +55,33 @@ void QtCommonBefore(const fs::path& fs) {
                    {"boot/OCSupport/Strings.ts", "old strings\n"}});
 }
 
-void QtCommonFiles(const fs::path& files) {
-    WriteTree(files, {{"boot/OCControls/Button.qml", "new button\n"},
-                      {"boot/OCScreens/Home.qml", "new home screen\n"},
-                      {"boot/OCSupport/Strings.ts", "new strings\n"}});
+void QtCommonPayload(const fs::path& payload) {
+    WriteTree(payload, {{"boot/OCControls/Button.qml", "new button\n"},
+                        {"boot/OCScreens/Home.qml", "new home screen\n"},
+                        {"boot/OCSupport/Strings.ts", "new strings\n"}});
 }
 
+// One package of the series. Its payload folder becomes the nested cabinet
+// (files/UpgradeTemp/<layout>.lz4); its files folder is copied by the installer
+// as it is. Every function may be null.
 struct DemoPackage {
     const char* name;
     const char* layout;                        // its module is modulesDir/<layout>.so
-    void (*payload)(const fs::path& dir);      // the nested cabinet's files (null: none)
-    void (*files)(const fs::path& dir);        // files the installer copies (null: none)
-    void (*before)(const fs::path& deviceFs);  // what the printer holds first (null: nothing)
+    void (*payload)(const fs::path& dir);      // fills the nested cabinet's folder
+    void (*files)(const fs::path& dir);        // fills PKG/files/ beside the payload
+    void (*before)(const fs::path& deviceFs);  // what the printer holds before the series
     const char* lookFor;
 };
 
 const DemoPackage kDemoSeries[] = {
-    {"Vexo applications", "QuorinVEXOAppsPackageLayout", nullptr, VexoAppsFiles, VexoAppsBefore,
-     "the old \\boot\\VEXOApps\\ is cleared away (Legacy\\ is gone) before the new applications "
-     "arrive; no moved-aside copy is left behind"},
-    {"qtcommon", "QuorinQtCommonPackageLayout", nullptr, QtCommonFiles, QtCommonBefore,
+    {"Vexo applications", "QuorinVEXOAppsPackageLayout", VexoAppsPayload, nullptr, VexoAppsBefore,
+     "the old \\boot\\VEXOApps\\ is cleared away (Legacy\\ is gone) before the nested cabinet "
+     "brings the new applications; no moved-aside copy is left behind"},
+    {"qtcommon", "QuorinQtCommonPackageLayout", QtCommonPayload, nullptr, QtCommonBefore,
      "\\boot\\OCControls\\, \\boot\\OCScreens\\ and \\boot\\OCSupport\\ are cleared away before "
-     "the new files arrive (OCScreens\\Setup.qml is gone)"},
+     "the nested cabinet brings the new files (OCScreens\\Setup.qml is gone)"},
 };
+const size_t kDemoSeriesLength = sizeof(kDemoSeries) / sizeof(kDemoSeries[0]);
 
 // ---- building, running, reporting ------------------------------------------
 
@@ -90,77 +95,102 @@ fs::path MakeTempFolder() {
     return buffer.data();
 }
 
-// PKG/setup.so and PKG/files/ for one row.
-fs::path BuildPackage(const DemoPackage& row, size_t index, const fs::path& packages,
+// Builds one row's package as `fwsetup package make` does, from sources made in
+// workspace/sources.
+fs::path BuildPackage(const DemoPackage& row, size_t index, const fs::path& workspace,
                       const CommandContext& ctx) {
-    const fs::path module = ctx.modulesDir / (std::string(row.layout) + ".so");
+    const std::string name = std::to_string(index + 1) + "-" + row.layout;
+    const fs::path sources = workspace / "sources" / name;
+    sim::PackageSpec spec;
+    spec.layout = row.layout;
+    spec.module = ctx.modulesDir / (std::string(row.layout) + ".so");
     std::error_code ec;
-    if (!fs::is_regular_file(module, ec)) {
-        throw std::runtime_error("no setup module " + module.string() +
+    if (!fs::is_regular_file(spec.module, ec)) {
+        throw std::runtime_error("no setup module " + spec.module.string() +
                                  " (build the fwsetup_modules target)");
     }
-    const fs::path pkg = packages / (std::to_string(index + 1) + "-" + row.layout);
-    fs::create_directories(pkg / "files");
-    fs::copy_file(module, pkg / "setup.so", fs::copy_options::overwrite_existing);
-    if (row.payload) {
-        // A payload becomes files/UpgradeTemp/<layout>.lz4 once the package
-        // builder is in place; no row carries one yet.
-        throw std::runtime_error(std::string("cannot build the payload of ") + row.name);
+    spec.payloadDir = sources / "payload";
+    fs::create_directories(spec.payloadDir);
+    if (row.payload)
+        row.payload(spec.payloadDir);
+    if (row.files) {
+        spec.filesDir = sources / "files";
+        fs::create_directories(*spec.filesDir);
+        row.files(*spec.filesDir);
     }
-    if (row.files)
-        row.files(pkg / "files");
-    return pkg;
+    spec.output = workspace / "packages" / name;
+    fs::create_directories(spec.output.parent_path());
+    sim::MakePackage(spec);
+    return spec.output;
+}
+
+// The upgrade UI's named objects (hw/named/) belong to the series, not to a
+// package; what a package reported through them is shown as its codes.
+bool IsUpgradeUiObject(const std::string& path) {
+    return path.rfind("hw/named/", 0) == 0;
 }
 
 void Report(const std::vector<sim::SnapshotChange>& changes) {
-    if (changes.empty())
-        std::cout << "    (nothing changed on the device)\n";
+    bool any = false;
     for (const sim::SnapshotChange& change : changes) {
-        std::cout << "    " << sim::ChangeKindName(change.kind) << "  " << change.path;
+        if (IsUpgradeUiObject(change.path))
+            continue;
+        any = true;
+        std::string kind = sim::ChangeKindName(change.kind);
+        kind.resize(9, ' ');
+        std::cout << "    " << kind << change.path;
         if (!change.detail.empty())
             std::cout << "  (" << change.detail << ")";
         std::cout << "\n";
     }
+    if (!any)
+        std::cout << "    (nothing changed on the device)\n";
 }
 
-// Runs the series on a fresh printer in workspace/device; true when every package went through.
+// Runs the series on a fresh printer in workspace/device as `fwsetup upgrade`
+// does; true when every package went through.
 bool RunSeries(const fs::path& workspace, const CommandContext& ctx) {
     const fs::path device = workspace / "device";
-    const fs::path packages = workspace / "packages";
     sim::InitDevice(device, sim::DeviceOptions(), ctx.binDir);
     std::cout << "fresh default printer at " << device.string() << "\n";
 
-    const size_t count = sizeof(kDemoSeries) / sizeof(kDemoSeries[0]);
-    bool allDone = true;
-    for (size_t i = 0; i < count; ++i) {
-        const DemoPackage& row = kDemoSeries[i];
-        if (row.before)
-            row.before(device / "fs");
-        const fs::path pkg = BuildPackage(row, i, packages, ctx);
+    sim::UpgradeSeriesOptions options;
+    options.device = device;
+    options.fwsetup = ctx.binDir / "fwsetup";
+    for (size_t i = 0; i < kDemoSeriesLength; ++i) {
+        options.packages.push_back(BuildPackage(kDemoSeries[i], i, workspace, ctx));
+        if (kDemoSeries[i].before)
+            kDemoSeries[i].before(device / "fs");
+    }
 
-        std::cout << "\n[" << i + 1 << "/" << count << "] " << row.name << " (" << row.layout
-                  << ")\n";
-        const sim::DeviceSnapshot before = sim::TakeSnapshot(device);
-        sim::InstallOptions options;
-        options.device = device;
-        options.package = pkg;
-        const sim::InstallResult result = sim::InstallPackage(options);
+    sim::DeviceSnapshot before = sim::TakeSnapshot(device);
+    size_t index = 0;
+    options.onPackage = [&](const sim::PackageOutcome& outcome) {
+        const DemoPackage& row = kDemoSeries[index];
         const sim::DeviceSnapshot after = sim::TakeSnapshot(device);
-
-        std::cout << "  Install_Init " << result.initResult << ", " << result.copiedFiles.size()
-                  << " file(s) copied, Install_Exit " << result.exitResult
-                  << (result.exitResult == 0 ? " (done)" : " (the package's action failed)")
-                  << "\n";
-        for (const std::string& failure : result.failedFiles) {
-            std::cout << "  not copied: " << failure << "\n";
+        std::cout << "\n[" << index + 1 << "/" << kDemoSeriesLength << "] " << row.name << " ("
+                  << row.layout << "): " << sim::PackageStatusText(outcome.status);
+        if (!outcome.reason.empty())
+            std::cout << ": " << outcome.reason;
+        std::cout << "\n";
+        if (!outcome.codes.empty()) {
+            std::cout << "  progress codes reported:";
+            for (uint8_t code : outcome.codes)
+                std::cout << " " << static_cast<int>(code);
+            std::cout << "\n";
         }
         std::cout << "  what changed on the device:\n";
         Report(sim::CompareSnapshots(before, after));
-        std::cout << "  look for: " << row.lookFor << "\n";
-        if (result.exitResult != 0 || !result.failedFiles.empty())
-            allDone = false;
+        std::cout << "  look for: " << row.lookFor << std::endl;
+        before = after;
+        ++index;
+    };
+    const sim::UpgradeSeriesResult result = sim::RunUpgradeSeries(options);
+    for (size_t i = index; i < kDemoSeriesLength; ++i) {
+        std::cout << "\n[" << i + 1 << "/" << kDemoSeriesLength << "] " << kDemoSeries[i].name
+                  << ": not run\n";
     }
-    return allDone;
+    return result.ok();
 }
 
 void RunDemo(const std::string& keep, CommandContext& ctx) {
@@ -168,7 +198,7 @@ void RunDemo(const std::string& keep, CommandContext& ctx) {
     if (keep.empty()) {
         workspace = MakeTempFolder();
     } else {
-        workspace = keep;
+        workspace = fs::absolute(keep);
         std::error_code ec;
         if (fs::exists(workspace, ec) &&
             (!fs::is_directory(workspace, ec) || !fs::is_empty(workspace, ec))) {
@@ -186,13 +216,16 @@ void RunDemo(const std::string& keep, CommandContext& ctx) {
             fs::remove_all(workspace, ec);
         throw;
     }
-    std::cout << "\n" << (allDone ? "every package went through" : "a package failed") << "\n";
+    std::cout << "\n"
+              << (allDone ? "every package went through" : "the series stopped at a failure")
+              << "\n";
     if (keep.empty()) {
         std::error_code ec;
         fs::remove_all(workspace, ec);
     } else {
         std::cout << "kept: the printer in " << (workspace / "device").string()
-                  << ", the packages in " << (workspace / "packages").string() << "\n";
+                  << ", the packages in " << (workspace / "packages").string()
+                  << ", their sources in " << (workspace / "sources").string() << "\n";
     }
     ctx.exitCode = allDone ? kExitOk : kExitFailed;
 }
@@ -205,8 +238,8 @@ void AddDemoCommand(CLI::App& app, CommandContext& ctx) {
         "demo",
         "Run the default upgrade series on a fresh default printer and report what changed");
     demo->add_option("--keep", *keep,
-                     "keep the printer (DIR/device) and the packages (DIR/packages) in DIR, a new "
-                     "or empty folder");
+                     "keep the printer (DIR/device), the packages (DIR/packages) and their "
+                     "sources (DIR/sources) in DIR, a new or empty folder");
     demo->callback([keep, &ctx] { RunDemo(*keep, ctx); });
 }
 
