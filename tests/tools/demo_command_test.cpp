@@ -1,0 +1,52 @@
+// fwsetup demo, end to end: the series goes through and the kept printer shows its effect.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "run_fwsetup.h"
+#include "support/temp_device.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using fwtest::Lines;
+using fwtest::RunFwsetup;
+using fwtest::TempDevice;
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST(DemoCommand, SeriesGoesThroughAndLeavesTheNewApplications) {
+    TempDevice scratch;
+    const fs::path kept = scratch.Root() / "kept";
+    const fwtest::ToolRun run = RunFwsetup({"demo", "--keep", kept.string()}, scratch.Root());
+    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+
+    const fs::path boot = kept / "device" / "fs" / "boot";
+    EXPECT_EQ(ReadFile(boot / "VEXOApps" / "VexoLabel.exe"), "label designer, build 5.0.2\n");
+    EXPECT_FALSE(fs::exists(boot / "VEXOApps" / "Legacy"));
+    EXPECT_FALSE(fs::exists(boot / "OCScreens" / "Setup.qml"));
+    EXPECT_EQ(ReadFile(boot / "OCScreens" / "Home.qml"), "new home screen\n");
+    // Nothing moved aside is left, and the nested cabinets and payloads are gone.
+    for (const auto& entry : fs::directory_iterator(boot)) {
+        EXPECT_EQ(entry.path().filename().string().find_first_of("0123456789"), std::string::npos)
+            << entry.path();
+    }
+    EXPECT_TRUE(fs::is_empty(kept / "device" / "fs" / "UpgradeTemp"));
+    EXPECT_NE(run.out.find("removed  fs/boot/VEXOApps/Legacy/VexoPrint.exe"), std::string::npos)
+        << run.out;
+}
+
+TEST(DemoCommand, RefusesAFolderInUse) {
+    TempDevice scratch;
+    std::ofstream(scratch.Root() / "something") << "x";
+    const fwtest::ToolRun run =
+        RunFwsetup({"demo", "--keep", scratch.Root().string()}, scratch.Root());
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_EQ(Lines(run.err).size(), 1u) << run.err;
+    EXPECT_FALSE(fs::exists(scratch.Root() / "device"));
+}
+
+}  // namespace
