@@ -155,7 +155,9 @@ TEST_F(UpgradeUi, WatcherSeesTheFailedCabinetAndTheInstallerStaysHalted) {
     EXPECT_EQ(watch.Wait(), 0);
     EXPECT_EQ(Lines(watch.Output()), std::vector<std::string>{"27 SetupStepFailed"});
     // The report halts the installer for good: it never gets to print what
-    // Install_Exit returned.
+    // Install_Exit returned. (The pause gives one that wrongly returned the
+    // time to show it.)
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_TRUE(install.Running());
     EXPECT_EQ(install.Output().find("Install_Exit returned"), std::string::npos)
         << install.Output();
