@@ -67,10 +67,11 @@ void RunInstall(const InstallArgs& args, CommandContext& ctx) {
 void AddInstallCommand(CLI::App& app, CommandContext& ctx) {
     auto args = std::make_shared<InstallArgs>();
     CLI::App* install = app.add_subcommand(
-        "install",
-        "Install a package on a simulated printer as the CAB installer does: DllMain, "
-        "Install_Init, copy PKG/files, Install_Exit. Exit 0 when Install_Exit returned 0, 1 "
-        "when it returned 1");
+        "install", "Install a package on a simulated printer as the printer's CAB installer does");
+    install->footer(
+        "Loads the module, calls DllMain (attach) and Install_Init, copies PKG/files into the "
+        "device, calls Install_Exit and DllMain (detach). Exit 0 when Install_Exit returned 0, 1 "
+        "when it returned 1, 2 for bad arguments or inputs.");
     install->add_option("--device", args->device, "the simulated printer (device folder)")
         ->required();
     install->add_option("--module", args->module, "the setup module (default PKG/setup.so)");
