@@ -68,8 +68,11 @@ bool CheckKernelImageStructure(Stream& stream, KernelImageCheck& check);
 // offset 43 returned, bytes what arrived.
 bool CheckKernelImageMarker(const uint8_t* bytes, int read, KernelImageCheck& check);
 
-// The 32-bit sum of size bytes taken as unsigned values.
+// The 32-bit sum of size bytes taken as unsigned values; with the processor's
+// vector instructions where the build has them.
 uint32_t SumKernelImageBytes(const uint8_t* data, uint32_t size);
+// The same in plain C++, eight bytes at a time.
+uint32_t SumKernelImageBytesPortable(const uint8_t* data, uint32_t size);
 
 // A short English description of a fault ("checksum mismatch", ...).
 const char* KernelImageFaultText(KernelImageFault fault);

@@ -276,24 +276,42 @@ TEST(KernelImageCheckFileTest, RecordsLongerThanTheWorkingBufferAreSummedPieceBy
     }
 }
 
+TEST(KernelImageCheckFileTest, ChecksumsWrapAt32Bits) {
+    fwtest::TempDevice device;
+    TestImage image;
+    image.length = 0x2000000;
+    const std::string ones(17 * kKernelImageWorkingBufferSize, '\xFF');  // sums past 2^32
+    image.records.push_back({image.start + 0x1000, ones});
+    ASSERT_LT(Sum(ones), uint64_t(ones.size()) * 0xFF);
+    device.Write(kImage, image.Bytes());
+    EXPECT_TRUE(IsValid(kImage));
+}
+
 TEST(SumKernelImageBytesTest, MatchesAPlainSumAtEveryLengthAndAlignment) {
     std::mt19937 random(7);
     std::vector<uint8_t> data(4096 + 16);
     for (uint8_t& b : data)
         b = uint8_t(random());
-    for (size_t offset = 0; offset < 8; ++offset) {
-        for (size_t size = 0; size <= 2100; size += (size < 40 ? 1 : 37)) {
-            uint32_t expected = 0;
-            for (size_t i = 0; i < size; ++i)
-                expected += data[offset + i];
-            ASSERT_EQ(SumKernelImageBytes(&data[offset], uint32_t(size)), expected)
-                << "offset " << offset << " size " << size;
-        }
-    }
     // All 0xFF: the largest lane values, over the whole working buffer.
     std::vector<uint8_t> full(kKernelImageWorkingBufferSize, 0xFF);
-    EXPECT_EQ(SumKernelImageBytes(full.data(), uint32_t(full.size())),
-              uint32_t(0xFF) * kKernelImageWorkingBufferSize);
+    const struct {
+        const char* name;
+        uint32_t (*sum)(const uint8_t*, uint32_t);
+    } sums[] = {{"vector", SumKernelImageBytes}, {"portable", SumKernelImageBytesPortable}};
+    for (const auto& s : sums) {
+        SCOPED_TRACE(s.name);
+        for (size_t offset = 0; offset < 8; ++offset) {
+            for (size_t size = 0; size <= 2100; size += (size < 40 ? 1 : 37)) {
+                uint32_t expected = 0;
+                for (size_t i = 0; i < size; ++i)
+                    expected += data[offset + i];
+                ASSERT_EQ(s.sum(&data[offset], uint32_t(size)), expected)
+                    << "offset " << offset << " size " << size;
+            }
+        }
+        EXPECT_EQ(s.sum(full.data(), uint32_t(full.size())),
+                  uint32_t(0xFF) * kKernelImageWorkingBufferSize);
+    }
 }
 
 }  // namespace
