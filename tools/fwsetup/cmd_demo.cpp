@@ -11,6 +11,7 @@
 
 #include "app.h"
 #include "sim/device.h"
+#include "sim/kernel_image.h"
 #include "sim/package_builder.h"
 #include "sim/snapshot.h"
 #include "sim/upgrade_series.h"
@@ -61,6 +62,45 @@ void QtCommonPayload(const fs::path& payload) {
                         {"boot/OCSupport/Strings.ts", "new strings\n"}});
 }
 
+void OsPackageBefore(const fs::path& fs) {
+    WriteTree(fs, {{"boot/fonts/simsun.ac3", "superseded font\n"},
+                   {"boot/fonts/MSGothicWec2013.ttf", "superseded font\n"}});
+}
+
+void OsPackagePayload(const fs::path& payload) {
+    WriteTree(payload, {{"boot/fonts/NotoSansCJK.ttc", "font collection, build 2024.1\n"}});
+}
+
+// The kernel image \boot\nk.bin and the digest of its flat image in
+// \BOOT\NK.nb0.md5, which the imaging tool checks before writing slot 1.
+void OsPackageFiles(const fs::path& files) {
+    sim::KernelImageSpec spec;
+    spec.start = 0x80200000;
+    spec.length = 0x40000;
+    spec.stampMarker = true;
+    std::vector<uint8_t> code(0x8000);
+    for (size_t i = 0; i < code.size(); ++i)
+        code[i] = uint8_t((i * 2654435761u) >> 13);
+    spec.records.push_back({spec.start, std::vector<uint8_t>(code.begin(), code.begin() + 0x1000)});
+    spec.records.push_back({spec.start + 0x1000, code});
+    const std::string table = "ROM table: kernel build 2024.1\n";
+    spec.records.push_back(
+        {spec.start + 0x3F000, std::vector<uint8_t>(table.begin(), table.end())});
+    const std::vector<uint8_t> image = sim::BuildKernelImage(spec);
+
+    const fs::path nk = files / "boot" / "nk.bin";
+    WriteText(nk, std::string(image.begin(), image.end()));
+    const fs::path flat = files.parent_path() / "nk.nb0";
+    sim::FlattenKernelImage(nk, sim::ReadKernelImageLayout(nk), flat);
+    WriteText(files / "boot" / "NK.nb0.md5", sim::FileMd5Hex(flat) + "  nk.nb0\n");
+}
+
+// A package of no particular kind: only its nested cabinet, for \boot\ and \store\.
+void GenericPayload(const fs::path& payload) {
+    WriteTree(payload, {{"boot/printer.json", "{\"model\":\"Quorin\",\"dpi\":300}\n"},
+                        {"store/labels/default.lbl", "^XA^FO50,50^FDdemo label^FS^XZ\n"}});
+}
+
 // One package of the series. Its payload folder becomes the nested cabinet
 // (files/UpgradeTemp/<layout>.lz4); its files folder is copied by the installer
 // as it is. Every function may be null.
@@ -74,12 +114,19 @@ struct DemoPackage {
 };
 
 const DemoPackage kDemoSeries[] = {
+    {"operating system", "QuorinOSPackageLayout", OsPackagePayload, OsPackageFiles, OsPackageBefore,
+     "the superseded fonts are removed; \\boot\\nk.bin is checked and flashed into "
+     "hw/flash/slot1.nb0 after the imaging tool checked the flat image against "
+     "\\BOOT\\NK.nb0.md5; the image and its digest file are consumed"},
     {"Vexo applications", "QuorinVEXOAppsPackageLayout", VexoAppsPayload, nullptr, VexoAppsBefore,
      "the old \\boot\\VEXOApps\\ is cleared away (Legacy\\ is gone) before the nested cabinet "
      "brings the new applications; no moved-aside copy is left behind"},
     {"qtcommon", "QuorinQtCommonPackageLayout", QtCommonPayload, nullptr, QtCommonBefore,
      "\\boot\\OCControls\\, \\boot\\OCScreens\\ and \\boot\\OCSupport\\ are cleared away before "
      "the nested cabinet brings the new files (OCScreens\\Setup.qml is gone)"},
+    {"generic package", "QuorinpackageLayout", GenericPayload, nullptr, nullptr,
+     "the payload is unpacked into a cabinet that the CAB loader installs: \\boot\\printer.json "
+     "and \\store\\labels\\default.lbl arrive; the payload and the cabinet are gone"},
 };
 const size_t kDemoSeriesLength = sizeof(kDemoSeries) / sizeof(kDemoSeries[0]);
 
