@@ -15,7 +15,11 @@ namespace fs = std::filesystem;
 
 std::string ReadAll(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    std::string bytes(static_cast<size_t>(fs::file_size(path)), '\0');
+    in.read(&bytes[0], static_cast<std::streamsize>(bytes.size()));
+    if (!in)
+        ADD_FAILURE() << "cannot read " << path;
+    return bytes;
 }
 
 // The names of the defined, globally visible symbols of a 64-bit ELF's .dynsym.
