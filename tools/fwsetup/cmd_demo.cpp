@@ -1,4 +1,5 @@
-// fwsetup demo: a fresh default printer, an upgrade series, and what it changed.
+// fwsetup demo: fresh printers (the default board and board 18), an upgrade
+// series on each, and what it changed.
 //
 // The series is a table of package rows. A row says how its package is built
 // (the payload's files and any extra files), what the printer holds before it
@@ -8,6 +9,7 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <optional>
 
 #include "app.h"
 #include "sim/device.h"
@@ -101,6 +103,49 @@ void GenericPayload(const fs::path& payload) {
                         {"store/labels/default.lbl", "^XA^FO50,50^FDdemo label^FS^XZ\n"}});
 }
 
+// A driver or module file with its digest sidecar (MD5 of the file, lower-case hex).
+void WriteWithDigest(const fs::path& root, const std::string& relative, const std::string& text) {
+    WriteText(root / relative, text);
+    WriteText(root / (relative + ".md5"), sim::FileMd5Hex(root / relative) + "\n");
+}
+
+// The drivers an earlier firmware left on the printer.
+void BluetoothDriversBefore(const fs::path& fs) {
+    WriteWithDigest(fs, "boot/BT121BluetoothDriver.dll", "BT121 Bluetooth driver, build 7.1\n");
+    WriteWithDigest(fs, "boot/BLEBluetoothDriver.dll", "BLE Bluetooth driver, build 2.4\n");
+}
+
+void Bt121DriverPayload(const fs::path& payload) {
+    WriteWithDigest(payload, "boot/BT121BluetoothDriver.dll",
+                    "BT121 Bluetooth driver, build 7.4\n");
+}
+
+void BleDriverPayload(const fs::path& payload) {
+    WriteWithDigest(payload, "boot/BLEBluetoothDriver.dll", "BLE Bluetooth driver, build 2.9\n");
+}
+
+void SkellanJobHandlerBefore(const fs::path& fs) {
+    WriteWithDigest(fs, "boot/SkellanJobHandler.dll", "Skellan job handler, build 1.8\n");
+}
+
+void SkellanJobHandlerPayload(const fs::path& payload) {
+    WriteTree(payload, {{"boot/SkellanJobHandler.dll", "Skellan job handler, build 2.0\n"}});
+}
+
+// The coprocessor as it left the factory (hw/ble/, beside the file system).
+void CoprocessorBefore(const fs::path& fs) {
+    WriteText(fs.parent_path() / "hw" / "ble" / "firmware.bin",
+              "VERSION=2.0.0\nfactory firmware\n");
+    WriteText(fs.parent_path() / "hw" / "ble" / "version", "2.0.0");
+}
+
+// The firmware image for the upgrader, in the nested cabinet; the upgrader itself
+// comes among the package's files (see kDeliveredPrograms).
+void CoprocessorPayload(const fs::path& payload) {
+    WriteTree(payload,
+              {{"UpgradeTemp/BleHipBridge.bin", "VERSION=3.1.4\nBLE HIP bridge firmware\n"}});
+}
+
 // One package of the series. Its payload folder becomes the nested cabinet
 // (files/UpgradeTemp/<layout>.lz4); its files folder is copied by the installer
 // as it is. Every function may be null.
@@ -127,8 +172,51 @@ const DemoPackage kDemoSeries[] = {
     {"generic package", "QuorinpackageLayout", GenericPayload, nullptr, nullptr,
      "the payload is unpacked into a cabinet that the CAB loader installs: \\boot\\printer.json "
      "and \\store\\labels\\default.lbl arrive; the payload and the cabinet are gone"},
+    {"BT121 Bluetooth driver", "QuorinBT121BluetoothDriverPackageLayout", Bt121DriverPayload,
+     nullptr, BluetoothDriversBefore,
+     "the cabinet brings build 7.4 of \\boot\\BT121BluetoothDriver.dll and its .md5 (changed); "
+     "board 18 has no use for the BT121 driver, so there both files are removed"},
+    {"BLE Bluetooth driver", "QuorinBLEBluetoothDriverPackageLayout", BleDriverPayload, nullptr,
+     nullptr,
+     "the cabinet brings build 2.9 of \\boot\\BLEBluetoothDriver.dll and its .md5 (changed); "
+     "boards 18, 19 and 21 keep the BLE driver, so both printers here do (any other board, or "
+     "one without a readable EEPROM, would have both files removed)"},
+    {"Skellan job handler", "QuorinSkellanJobHandlerPackageLayout", SkellanJobHandlerPayload,
+     nullptr, SkellanJobHandlerBefore,
+     "the old \\boot\\SkellanJobHandler.dll and its .md5 are removed before the files are "
+     "copied; the cabinet brings build 2.0 (changed) without a digest (the old .md5 is gone)"},
+    {"BLE coprocessor firmware", "QuorinSTM32UpgraderPackageLayout", CoprocessorPayload, nullptr,
+     CoprocessorBefore,
+     "\\UpgradeTemp\\STM32Upgrader -AH \\UpgradeTemp\\BleHipBridge.bin programs the coprocessor: "
+     "hw/ble/firmware.bin becomes the image and hw/ble/version 3.1.4 (board 8 would skip it); "
+     "hw/ble/upgrader.log records the call"},
 };
 const size_t kDemoSeriesLength = sizeof(kDemoSeries) / sizeof(kDemoSeries[0]);
+
+// Programs of the simulated printer that a package delivers among its files:
+// binDir/<hostProgram> is copied to files/<devicePath>.
+struct DeliveredProgram {
+    const char* layout;
+    const char* devicePath;
+    const char* hostProgram;
+};
+
+const DeliveredProgram kDeliveredPrograms[] = {
+    {"QuorinSTM32UpgraderPackageLayout", "UpgradeTemp/STM32Upgrader", "fwsetup-sim-stm32upgrader"},
+};
+
+// The printers the series runs on: the default one, and board 18, on which the
+// board-dependent packages act differently.
+struct DemoPrinter {
+    const char* name;
+    const char* folder;          // below the workspace; empty: the workspace itself
+    std::optional<int> boardId;  // empty: the default board
+};
+
+const DemoPrinter kDemoPrinters[] = {
+    {"default printer", "", std::nullopt},
+    {"board 18 printer", "board18", 18},
+};
 
 // ---- building, running, reporting ------------------------------------------
 
@@ -165,6 +253,14 @@ fs::path BuildPackage(const DemoPackage& row, size_t index, const fs::path& work
         fs::create_directories(*spec.filesDir);
         row.files(*spec.filesDir);
     }
+    for (const DeliveredProgram& program : kDeliveredPrograms) {
+        if (std::string(program.layout) != row.layout)
+            continue;
+        spec.filesDir = sources / "files";
+        const fs::path to = *spec.filesDir / program.devicePath;
+        fs::create_directories(to.parent_path());
+        fs::copy_file(ctx.binDir / program.hostProgram, to, fs::copy_options::overwrite_existing);
+    }
     spec.output = workspace / "packages" / name;
     fs::create_directories(spec.output.parent_path());
     sim::MakePackage(spec);
@@ -196,10 +292,14 @@ void Report(const std::vector<sim::SnapshotChange>& changes) {
 
 // Runs the series on a fresh printer in workspace/device as `fwsetup upgrade`
 // does; true when every package went through.
-bool RunSeries(const fs::path& workspace, const CommandContext& ctx) {
+bool RunSeries(const fs::path& workspace, const DemoPrinter& printer, const CommandContext& ctx) {
     const fs::path device = workspace / "device";
-    sim::InitDevice(device, sim::DeviceOptions(), ctx.binDir);
-    std::cout << "fresh default printer at " << device.string() << "\n";
+    sim::DeviceOptions deviceOptions;
+    if (printer.boardId)
+        deviceOptions.boardId = *printer.boardId;
+    sim::InitDevice(device, deviceOptions, ctx.binDir);
+    std::cout << "fresh " << printer.name << " (board id " << deviceOptions.boardId << ") at "
+              << device.string() << "\n";
 
     sim::UpgradeSeriesOptions options;
     options.device = device;
@@ -254,9 +354,14 @@ void RunDemo(const std::string& keep, CommandContext& ctx) {
         fs::create_directories(workspace);
     }
 
-    bool allDone = false;
+    bool allDone = true;
     try {
-        allDone = RunSeries(workspace, ctx);
+        for (const DemoPrinter& printer : kDemoPrinters) {
+            const fs::path root = workspace / printer.folder;
+            if (&printer != &kDemoPrinters[0])
+                std::cout << "\n";
+            allDone = RunSeries(root, printer, ctx) && allDone;
+        }
     } catch (...) {
         std::error_code ec;
         if (keep.empty())
@@ -272,7 +377,13 @@ void RunDemo(const std::string& keep, CommandContext& ctx) {
     } else {
         std::cout << "kept: the printer in " << (workspace / "device").string()
                   << ", the packages in " << (workspace / "packages").string()
-                  << ", their sources in " << (workspace / "sources").string() << "\n";
+                  << ", their sources in " << (workspace / "sources").string();
+        for (const DemoPrinter& printer : kDemoPrinters) {
+            if (*printer.folder)
+                std::cout << "; the " << printer.name << " likewise in "
+                          << (workspace / printer.folder).string();
+        }
+        std::cout << "\n";
     }
     ctx.exitCode = allDone ? kExitOk : kExitFailed;
 }
@@ -283,10 +394,12 @@ void AddDemoCommand(CLI::App& app, CommandContext& ctx) {
     auto keep = std::make_shared<std::string>();
     CLI::App* demo = app.add_subcommand(
         "demo",
-        "Run the default upgrade series on a fresh default printer and report what changed");
+        "Run the default upgrade series on a fresh default printer and on a fresh board 18 "
+        "printer, and report what changed");
     demo->add_option("--keep", *keep,
                      "keep the printer (DIR/device), the packages (DIR/packages) and their "
-                     "sources (DIR/sources) in DIR, a new or empty folder");
+                     "sources (DIR/sources) in DIR, a new or empty folder; the board 18 "
+                     "printer likewise in DIR/board18");
     demo->callback([keep, &ctx] { RunDemo(*keep, ctx); });
 }
 
