@@ -40,6 +40,10 @@ struct ImageCase {
     bool valid;                       // IsValidImage
 };
 
+void PrintTo(const ImageCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 std::string WithImage(const std::function<void(TestImage&)>& change) {
     TestImage image;
     change(image);
