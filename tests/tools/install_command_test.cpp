@@ -108,15 +108,20 @@ TEST_F(InstallCommand, FailedPackageActionIsExitOne) {
     EXPECT_NE(run.out.find("Install_Exit returned 1"), std::string::npos) << run.out;
 }
 
+// The copy overwrites what is there, matching names without regard to case.
 TEST_F(InstallCommand, ModuleCanBeGivenSeparately) {
+    WriteFile(OnPrinter("store/NOTE.txt"), "old note");
     const fs::path pkg = Scratch() / "bare";
-    WriteFile(pkg / "files" / "store" / "note.txt", "hello");
+    WriteFile(pkg / "files" / "Store" / "note.TXT", "new note");
     const fs::path module = fs::path(FWSETUP_MODULES_DIR) / "QuorinpackageLayout.so";
     const fwtest::ToolRun run = RunFwsetup(
         {"install", "--device", Printer().string(), "--module", module.string(), pkg.string()},
         Scratch());
     EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
-    EXPECT_TRUE(fs::exists(OnPrinter("store/note.txt")));
+    std::ifstream in(OnPrinter("store/NOTE.txt"), std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "new note");
+    EXPECT_FALSE(fs::exists(OnPrinter("Store")));
+    EXPECT_FALSE(fs::exists(OnPrinter("store/note.TXT")));
 }
 
 // Bad inputs: exit 2 with one line on stderr, and the package's files never arrive.
