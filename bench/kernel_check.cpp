@@ -20,6 +20,7 @@
 #include <fstream>
 #include <map>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -166,20 +167,27 @@ BENCHMARK(BM_PlainRead)
     ->UseRealTime()
     ->MinTime(2);
 
-// Keeps each run's mean real time per iteration (ns), by name, besides printing.
+// Keeps each benchmark's real and CPU time per iteration (ns), besides printing:
+// the median when repetitions are asked for, else the single run.
 class RatioReporter : public benchmark::ConsoleReporter {
   public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
-            if (run.iterations > 0) {
-                times[run.benchmark_name()] = run.GetAdjustedRealTime();
-                cpuTimes[run.benchmark_name()] = run.GetAdjustedCPUTime();
+            const std::string name = run.run_name.str();
+            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            if (median || (run.run_type == Run::RT_Iteration && run.iterations > 0 &&
+                           medians.count(name) == 0)) {
+                times[name] = run.GetAdjustedRealTime();
+                cpuTimes[name] = run.GetAdjustedCPUTime();
+                if (median)
+                    medians.insert(name);
             }
         }
         ConsoleReporter::ReportRuns(runs);
     }
     std::map<std::string, double> times;
     std::map<std::string, double> cpuTimes;  // this process's CPU time (md5sum runs as a child)
+    std::set<std::string> medians;
 };
 
 // The time of the run whose name begins with prefix, or 0.
