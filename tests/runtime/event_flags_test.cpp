@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <ostream>
 #include <thread>
 #include <vector>
 
@@ -58,6 +59,15 @@ struct ImmediateCase {
 };
 
 enum Op { kAny, kAll, kUntil };
+
+// Readable, stable names for the cases in the test output and in ctest.
+void PrintTo(Op op, std::ostream* out) {
+    *out << (op == kAny ? "WaitAny" : op == kAll ? "WaitAll" : "WaitUntil");
+}
+
+void PrintTo(const ImmediateCase& c, std::ostream* out) {
+    *out << c.what;
+}
 
 class RuntimeEventFlagsImmediate : public ::testing::TestWithParam<std::pair<Op, ImmediateCase>> {};
 
