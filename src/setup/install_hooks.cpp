@@ -112,6 +112,13 @@ bool ProgramFpgaWhereSupported(const WString&) {
     return false;
 }
 
+// The variant JSON files are chosen by the variant file selection, which is not
+// part of this module yet: until it is, the package fails rather than passing
+// with its configuration files left out.
+bool CopyVariantJsonFiles(const WString&) {
+    return false;
+}
+
 // Takes away the Bluetooth driver this board does not use; never a failure.
 bool DeleteUnusedBluetoothDriver(const WString& lowerName) {
     BluetoothDriverUpgradeSetup::DeleteIfNotReqd(lowerName);
@@ -127,8 +134,11 @@ bool DeleteUnusedBluetoothDriver(const WString& lowerName) {
 //   "stm32upgraderpackagelayout"                coprocessor firmware upgrade
 const ExitRow kExitRows[] = {
     {u"ospackagelayout", nullptr, FlashKernelImage},
+    {u"ondrelpackagelayout", u"vexoapps", CopyVariantJsonFiles},
     {u"latticeconfigurator", nullptr, ProgramFpgaWhereSupported},
     {u"bluetoothdriverpackagelayout", nullptr, DeleteUnusedBluetoothDriver},
+    // The boot text file choice has no result; it arrives with the variant file selection.
+    {u"ferrowpackagelayout", nullptr, nullptr},
     {u"stm32upgraderpackagelayout", nullptr, Stm32UpgradeSetup::UpgradeBLEFw},
     {nullptr, nullptr, nullptr},  // none of the above
 };

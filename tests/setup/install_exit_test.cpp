@@ -168,4 +168,38 @@ TEST_F(InstallExit, NoCabFileMeansNoInstallation) {
     EXPECT_FALSE(LoaderRan());
 }
 
+// The package action: the first row whose key the name contains decides, not
+// the order of the keys in the name. On this printer (no EEPROM, no kernel
+// image, no coprocessor upgrader) the kernel image, variant files, FPGA and
+// coprocessor rows fail, the Bluetooth driver and Ferrow rows never do.
+struct ActionCase {
+    const char* layout;
+    int expected;
+};
+
+void PrintTo(const ActionCase& c, std::ostream* os) {
+    *os << c.layout;
+}
+
+class InstallExitAction : public InstallExit, public testing::WithParamInterface<ActionCase> {};
+
+TEST_P(InstallExitAction, FirstMatchingRowDecidesTheResult) {
+    SetFreeBytes("999999999");
+    EXPECT_EQ(setup::RunInstallExit(W(GetParam().layout)), GetParam().expected);
+    EXPECT_TRUE(LoaderRan());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    LayoutNames, InstallExitAction,
+    testing::Values(ActionCase{"QuorinpackageLayout", 0},
+                    ActionCase{"QuorinSTM32UpgraderPackageLayout", 1},
+                    ActionCase{"BluetoothDriverPackageLayout_OSPackageLayout", 1},
+                    ActionCase{"BluetoothDriverPackageLayout_STM32UpgraderPackageLayout", 0},
+                    ActionCase{"OndrelPackageLayout_BluetoothDriverPackageLayout", 1},
+                    // With "vexoapps" in the name the variant row is passed over.
+                    ActionCase{"VexoApps_OndrelPackageLayout_BluetoothDriverPackageLayout", 0},
+                    ActionCase{"VexoApps_OndrelPackageLayout_STM32UpgraderPackageLayout", 1},
+                    ActionCase{"LatticeConfigurator_BluetoothDriverPackageLayout", 1},
+                    ActionCase{"FerrowPackageLayout_STM32UpgraderPackageLayout", 0}));
+
 }  // namespace
