@@ -194,60 +194,60 @@ std::string FileMd5Hex(const fs::path& file) {
     return text;
 }
 
-std::vector<uint8_t> BuildKernelImage(KernelImageSpec spec) {
-    if (spec.signature != 'B' && spec.signature != 'S') {
+std::vector<uint8_t> BuildKernelImage(KernelImagePlan plan) {
+    if (plan.signature != 'B' && plan.signature != 'S') {
         throw KernelImageError("the signature letter must be B or S");
     }
-    if (spec.records.empty())
+    if (plan.records.empty())
         throw KernelImageError("an image needs at least one record");
-    if ((spec.start & 0xFF) != 0) {
-        throw KernelImageError("the start address " + Hex32(spec.start) +
+    if ((plan.start & 0xFF) != 0) {
+        throw KernelImageError("the start address " + Hex32(plan.start) +
                                " must have a zero lowest byte");
     }
-    std::vector<uint8_t>& first = spec.records.front().data;
+    std::vector<uint8_t>& first = plan.records.front().data;
     if (first.size() < kMarkerDataOffset + 4) {
         throw KernelImageError(
             "the first record needs at least 20 bytes (\"ECEC\" at bytes 16..19)");
     }
-    if (spec.stampMarker) {
+    if (plan.stampMarker) {
         std::memcpy(first.data() + kMarkerDataOffset, "ECEC", 4);
     } else if (Le32(first.data() + kMarkerDataOffset) != kMarker) {
         throw KernelImageError(
             "the first record's bytes 16..19 are not \"ECEC\" (or stamp them with --stamp-marker)");
     }
 
-    uint64_t furthest = spec.start;
-    for (const KernelImageSource& record : spec.records) {
+    uint64_t furthest = plan.start;
+    for (const KernelImageSource& record : plan.records) {
         if (record.data.size() > 0xFFFFFFFFull)
             throw KernelImageError("a record is over 4 GiB");
-        if (record.address < spec.start) {
+        if (record.address < plan.start) {
             throw KernelImageError("record at " + Hex32(record.address) +
-                                   " lies before the image start " + Hex32(spec.start));
+                                   " lies before the image start " + Hex32(plan.start));
         }
         furthest = std::max<uint64_t>(furthest, uint64_t(record.address) + record.data.size());
     }
-    if (spec.length == 0) {
-        if (furthest - spec.start > 0xFFFFFFFFull)
+    if (plan.length == 0) {
+        if (furthest - plan.start > 0xFFFFFFFFull)
             throw KernelImageError("the records span over 4 GiB");
-        spec.length = uint32_t(furthest - spec.start);
+        plan.length = uint32_t(furthest - plan.start);
     }
-    if (uint64_t(spec.start) + spec.length > 0xFFFFFFFFull) {
+    if (uint64_t(plan.start) + plan.length > 0xFFFFFFFFull) {
         throw KernelImageError("image start + length overflows 32 bits");
     }
-    if (furthest > uint64_t(spec.start) + spec.length) {
+    if (furthest > uint64_t(plan.start) + plan.length) {
         throw KernelImageError("a record reaches beyond the image length " +
-                               std::to_string(spec.length));
+                               std::to_string(plan.length));
     }
 
-    const uint8_t signature[] = {uint8_t(spec.signature), '0', '0', '0', 'F', 'F', '\n'};
+    const uint8_t signature[] = {uint8_t(plan.signature), '0', '0', '0', 'F', 'F', '\n'};
     std::vector<uint8_t> out(signature, signature + sizeof(signature));
     uint64_t total = 15 + 12;
-    for (const KernelImageSource& record : spec.records)
+    for (const KernelImageSource& record : plan.records)
         total += 12 + record.data.size();
     out.reserve(size_t(total));
-    PutLe32(out, spec.start);
-    PutLe32(out, spec.length);
-    for (const KernelImageSource& record : spec.records) {
+    PutLe32(out, plan.start);
+    PutLe32(out, plan.length);
+    for (const KernelImageSource& record : plan.records) {
         uint32_t sum = 0;
         for (uint8_t byte : record.data)
             sum += byte;
@@ -261,7 +261,7 @@ std::vector<uint8_t> BuildKernelImage(KernelImageSpec spec) {
         out.insert(out.end(), record.data.begin(), record.data.end());
     }
     PutLe32(out, 0);
-    PutLe32(out, spec.endRecordLength);
+    PutLe32(out, plan.endRecordLength);
     PutLe32(out, 0);
     return out;
 }

@@ -71,7 +71,7 @@ struct KernelImageSource {
 };
 
 // What BuildKernelImage writes.
-struct KernelImageSpec {
+struct KernelImagePlan {
     char signature = 'B';
     uint32_t start = 0;
     uint32_t length = 0;  // 0: up to the end of the furthest record
@@ -81,10 +81,10 @@ struct KernelImageSpec {
 };
 
 // The bytes of an image the module accepts and the imaging tool flattens.
-// Throws KernelImageError when the spec cannot give one (no records, a record
+// Throws KernelImageError when the plan cannot give one (no records, a record
 // outside the image, start's lowest byte not 0, a first record without "ECEC"
 // at bytes 16..19, a record that would read as the end record).
-std::vector<uint8_t> BuildKernelImage(KernelImageSpec spec);
+std::vector<uint8_t> BuildKernelImage(KernelImagePlan plan);
 
 // "0x" and eight hexadecimal digits.
 std::string Hex32(uint32_t value);

@@ -76,19 +76,19 @@ void OsPackagePayload(const fs::path& payload) {
 // The kernel image \boot\nk.bin and the digest of its flat image in
 // \BOOT\NK.nb0.md5, which the imaging tool checks before writing slot 1.
 void OsPackageFiles(const fs::path& files) {
-    sim::KernelImageSpec spec;
-    spec.start = 0x80200000;
-    spec.length = 0x40000;
-    spec.stampMarker = true;
+    sim::KernelImagePlan plan;
+    plan.start = 0x80200000;
+    plan.length = 0x40000;
+    plan.stampMarker = true;
     std::vector<uint8_t> code(0x8000);
     for (size_t i = 0; i < code.size(); ++i)
         code[i] = uint8_t((i * 2654435761u) >> 13);
-    spec.records.push_back({spec.start, std::vector<uint8_t>(code.begin(), code.begin() + 0x1000)});
-    spec.records.push_back({spec.start + 0x1000, code});
+    plan.records.push_back({plan.start, std::vector<uint8_t>(code.begin(), code.begin() + 0x1000)});
+    plan.records.push_back({plan.start + 0x1000, code});
     const std::string table = "ROM table: kernel build 2024.1\n";
-    spec.records.push_back(
-        {spec.start + 0x3F000, std::vector<uint8_t>(table.begin(), table.end())});
-    const std::vector<uint8_t> image = sim::BuildKernelImage(spec);
+    plan.records.push_back(
+        {plan.start + 0x3F000, std::vector<uint8_t>(table.begin(), table.end())});
+    const std::vector<uint8_t> image = sim::BuildKernelImage(plan);
 
     const fs::path nk = files / "boot" / "nk.bin";
     WriteText(nk, std::string(image.begin(), image.end()));

@@ -157,20 +157,20 @@ std::vector<uint8_t> ReadData(const std::string& file) {
 }
 
 void RunMake(const MakeArgs& args, CommandContext& ctx) {
-    sim::KernelImageSpec spec;
+    sim::KernelImagePlan plan;
     if (args.signature != "B" && args.signature != "S") {
         throw UsageError("--signature: 'B' or 'S', not '" + args.signature + "'");
     }
-    spec.signature = args.signature[0];
-    spec.start = ParseU32(args.start, "--start");
+    plan.signature = args.signature[0];
+    plan.start = ParseU32(args.start, "--start");
     if (!args.length.empty()) {
-        spec.length = ParseU32(args.length, "--length");
-        if (spec.length == 0)
+        plan.length = ParseU32(args.length, "--length");
+        if (plan.length == 0)
             throw UsageError("--length: an image length must not be 0");
     }
     if (!args.endLength.empty())
-        spec.endRecordLength = ParseU32(args.endLength, "--end-length");
-    spec.stampMarker = args.stampMarker;
+        plan.endRecordLength = ParseU32(args.endLength, "--end-length");
+    plan.stampMarker = args.stampMarker;
     for (const std::string& record : args.records) {
         const size_t eq = record.find('=');
         if (eq == std::string::npos || eq == 0 || eq + 1 == record.size()) {
@@ -179,11 +179,11 @@ void RunMake(const MakeArgs& args, CommandContext& ctx) {
         sim::KernelImageSource source;
         source.address = ParseU32(record.substr(0, eq), "--record address");
         source.data = ReadData(record.substr(eq + 1));
-        spec.records.push_back(std::move(source));
+        plan.records.push_back(std::move(source));
     }
     std::vector<uint8_t> image;
     try {
-        image = sim::BuildKernelImage(spec);
+        image = sim::BuildKernelImage(plan);
     } catch (const sim::KernelImageError& e) {
         throw UsageError(std::string("nkbin make: ") + e.what());
     }
