@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
 
 #include "kernel/image_builder.h"
 #include "support/temp_device.h"
@@ -136,6 +137,22 @@ TEST_F(NkbinToolTest, RefusedInputs) {
     WriteFile(Dir() / "bad.bin", bad.Bytes());
     EXPECT_EQ(Fwsetup("nkbin flatten " + P("bad.bin") + " " + P("o.bin")), 1);
     EXPECT_FALSE(fs::exists(Dir() / "o.bin"));
+    // OUT is not something flatten may overwrite or remove: the image itself, a
+    // folder, or a file it never got to write.
+    WriteFile(Dir() / "o.bin", "kept");
+    fs::create_directory(Dir() / "folder");
+    const std::pair<std::string, int> refusals[] = {
+        {"nkbin flatten " + P("bad.bin") + " " + P("bad.bin"), 2},
+        {"nkbin flatten " + P("bad.bin") + " " + P("folder"), 2},
+        {"nkbin flatten " + P("bad.bin") + " " + P("o.bin"), 1},
+    };
+    for (const auto& r : refusals) {
+        SCOPED_TRACE(r.first);
+        EXPECT_EQ(Fwsetup(r.first), r.second);
+        EXPECT_EQ(ReadFile(Dir() / "bad.bin"), bad.Bytes());
+        EXPECT_TRUE(fs::is_directory(Dir() / "folder"));
+        EXPECT_EQ(ReadFile(Dir() / "o.bin"), "kept");
+    }
 }
 
 }  // namespace

@@ -207,20 +207,29 @@ struct FlattenArgs {
 
 void RunFlatten(const FlattenArgs& args, CommandContext& ctx) {
     RequireFile(args.file);
+    std::error_code ec;
+    if (fs::is_directory(args.out, ec))
+        throw UsageError("OUT '" + args.out + "' is a folder");
+    if (fs::equivalent(args.file, args.out, ec))
+        throw UsageError("OUT '" + args.out + "' is the image itself");
     std::string digest;
+    // OUT is removed on failure only once it has been started.
+    bool writing = false;
     try {
         const sim::KernelImageLayout layout = sim::ReadKernelImageLayout(args.file);
+        sim::CheckRecordsInsideImage(layout);
+        writing = true;
         sim::FlattenKernelImage(args.file, layout, args.out);
         digest = sim::FileMd5Hex(args.out);
     } catch (const sim::KernelImageError& e) {
-        std::error_code ec;
-        fs::remove(args.out, ec);
+        if (writing)
+            fs::remove(args.out, ec);
         std::cerr << "fwsetup: " << args.file << ": " << e.what() << "\n";
         ctx.exitCode = kExitFailed;
         return;
     } catch (const std::runtime_error& e) {
-        std::error_code ec;
-        fs::remove(args.out, ec);
+        if (writing)
+            fs::remove(args.out, ec);
         throw UsageError(e.what());
     }
     if (!args.digestFile.empty()) {
@@ -230,7 +239,6 @@ void RunFlatten(const FlattenArgs& args, CommandContext& ctx) {
         if (!sidecar)
             throw UsageError("cannot write '" + args.digestFile + "'");
     }
-    std::error_code ec;
     std::cout << args.out << ": " << fs::file_size(args.out, ec) << " bytes, md5 " << digest
               << "\n";
     ctx.exitCode = kExitOk;
