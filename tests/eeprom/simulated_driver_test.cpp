@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <string>
 
 #include "eeprom_fixture.h"
 #include "platform/devices.h"
@@ -289,10 +290,34 @@ TEST(Registry, RefusesBadKeysAndNeverOverwritesABrokenFile) {
     }
     EXPECT_NE(platform::RegCreateKeyEx(platform::kNullRegKey, W("Drivers"), key, nullptr),
               platform::kErrorSuccess);
-    eepromtest::WriteHostFile(device.Hw("registry.json"), "[1, 2]");
-    EXPECT_NE(platform::RegCreateKeyEx(platform::kHKeyLocalMachine, W("Drivers"), key, nullptr),
-              platform::kErrorSuccess);
-    EXPECT_EQ(ReadHostFile(device.Hw("registry.json")), "[1, 2]");
+    // Not an object, or nested past any sensible depth (which must not exhaust the stack).
+    for (const std::string& broken :
+         {std::string("[1, 2]"), "{\"a\": " + std::string(3000000, '[')}) {
+        eepromtest::WriteHostFile(device.Hw("registry.json"), broken);
+        EXPECT_NE(platform::RegCreateKeyEx(platform::kHKeyLocalMachine, W("Drivers"), key, nullptr),
+                  platform::kErrorSuccess);
+        EXPECT_EQ(ReadHostFile(device.Hw("registry.json")), broken);
+    }
+}
+
+TEST(DeviceManager, ABrokenListOfLoadedDevicesLoadsNothing) {
+    EepromDevice device;
+    device.WriteImage(FormattedImage(19));
+    Register("EPM", Dword(1), "\\boot\\EEPromUtilDriver.dll");
+    platform::DeviceInformation info;
+    info.size = platform::kDeviceInformationSize;
+    for (const std::string& broken :
+         {std::string("[]"), "{\"EPM1:\": " + std::string(3000000, '[')}) {
+        eepromtest::WriteHostFile(device.Hw("drivers.json"), broken);
+        EXPECT_EQ(platform::FindFirstDevice(platform::kDeviceSearchByDeviceName, W("EPM*"), info),
+                  platform::kInvalidDeviceHandle);
+        EXPECT_EQ(
+            platform::CreateFile(W("EPM1:"), platform::kGenericRead, 0, platform::kOpenExisting),
+            platform::kInvalidDeviceHandle);
+        EXPECT_EQ(platform::ActivateDeviceEx(W("Drivers\\EEpromUtil")),
+                  platform::kNullDeviceHandle);
+        EXPECT_EQ(ReadHostFile(device.Hw("drivers.json")), broken);
+    }
 }
 
 }  // namespace

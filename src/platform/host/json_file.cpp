@@ -1,5 +1,6 @@
 #include "platform/host/json_file.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -26,12 +27,44 @@ char16_t AsciiLower16(char16_t c) {
 bool WriteAll(int fd, const char* data, size_t size) {
     while (size > 0) {
         const ssize_t n = write(fd, data, size);
-        if (n < 0)
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
             return false;
+        }
         data += n;
         size -= static_cast<size_t>(n);
     }
     return true;
+}
+
+// The files kept here nest a few levels at most. A deeper text is refused before
+// parsing, so that neither the parser nor the writer recurses without bound.
+const int kMaxNesting = 64;
+
+bool NestsTooDeep(const std::string& text) {
+    int depth = 0;
+    bool inString = false;
+    bool escaped = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (inString) {
+            if (escaped)
+                escaped = false;
+            else if (c == '\\')
+                escaped = true;
+            else if (c == '"')
+                inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > kMaxNesting)
+                return true;
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
+    }
+    return false;
 }
 
 }  // namespace
@@ -50,8 +83,11 @@ JsonFileState LoadJsonObject(const std::string& path, rapidjson::Document& docum
     text << in.rdbuf();
     if (in.bad())
         return kJsonFileBroken;
+    const std::string contents = text.str();
+    if (NestsTooDeep(contents))
+        return kJsonFileBroken;
     rapidjson::Document parsed;
-    parsed.Parse(text.str().c_str(), text.str().size());
+    parsed.Parse(contents.c_str(), contents.size());
     if (parsed.HasParseError() || !parsed.IsObject())
         return kJsonFileBroken;
     document.Swap(parsed);
