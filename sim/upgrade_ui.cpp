@@ -4,24 +4,12 @@
 #include <stdexcept>
 
 #include "platform/named_objects.h"
+#include "setup/progress_channel.h"
 
 namespace sim {
 namespace {
 
-// The channel's layout, shared with the setup modules: write index at offset 0,
-// 25 one-byte slots from offset 1.
-const char16_t kSharedMemoryName[] = u"Global\\UPGRADE_SHARED_MEMORY";
-const char16_t kMutexName[] = u"Global\\UPGRADE_SHMEM_MUTEX";
-const char16_t kUiEventName[] = u"Global\\UPGRADE_UI_EVENT";
-const uint32_t kSharedMemorySize = 444;
-const unsigned kRingSlots = 25;
-
-// Where a writer goes after index: on by one, back to 0 after the last slot,
-// and a stray index above it counts on and wraps from 255 to 0.
-uint8_t NextIndex(uint8_t index) {
-    const uint8_t next = static_cast<uint8_t>(index + 1);
-    return next == kRingSlots ? 0 : next;
-}
+using namespace ProgressChannel;
 
 // Holds the mutex for one read.
 class MutexHold {
