@@ -17,41 +17,13 @@
 #include <string>
 
 #include "platform/host/device_root.h"
+#include "platform/host/host_text.h"
 
 namespace platform {
 namespace {
 
 // The latest time the runtime's 64-bit conversion accepts: 3000-12-31T23:59:59Z.
 const int64_t kLatestTime = 32535215999LL;
-
-bool ReadClockFile(const std::string& path, std::string& text) {
-    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    char buffer[128];
-    text.clear();
-    bool ok = true;
-    for (;;) {
-        const ssize_t got = read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0) {
-            ok = got == 0;
-            break;
-        }
-        text.append(buffer, static_cast<size_t>(got));
-        if (text.size() > 1024) {
-            ok = false;
-            break;
-        }
-    }
-    close(fd);
-    return ok;
-}
-
-bool IsSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
 
 // Reads count decimal digits at text[pos].
 bool Digits(const std::string& text, size_t pos, size_t count, int& value) {
@@ -87,13 +59,7 @@ int64_t DaysFromCivil(int year, int month, int day) {
 
 // "YYYY-MM-DDTHH:MM:SSZ" to seconds since 1970; false when malformed or out of range.
 bool ParseClock(const std::string& raw, int64_t& seconds) {
-    size_t begin = 0;
-    size_t end = raw.size();
-    while (begin < end && IsSpace(raw[begin]))
-        ++begin;
-    while (end > begin && IsSpace(raw[end - 1]))
-        --end;
-    const std::string text = raw.substr(begin, end - begin);
+    const std::string text = host::TrimAsciiSpace(raw);
     if (text.size() != 20 || text[4] != '-' || text[7] != '-' || text[10] != 'T' ||
         text[13] != ':' || text[16] != ':' || text[19] != 'Z') {
         return false;
@@ -124,7 +90,8 @@ int64_t Time64() {
     if (!clockFile.empty() && lstat(clockFile.c_str(), &st) == 0) {
         std::string text;
         int64_t seconds = 0;
-        if (!S_ISREG(st.st_mode) || !ReadClockFile(clockFile, text) || !ParseClock(text, seconds)) {
+        if (!S_ISREG(st.st_mode) || !host::ReadSmallFile(clockFile, 1024, text) ||
+            !ParseClock(text, seconds)) {
             return -1;
         }
         return seconds;

@@ -8,6 +8,8 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/host/host_text.h"
+
 namespace platform {
 namespace host {
 namespace {
@@ -16,31 +18,25 @@ std::mutex g_rootMutex;
 std::string g_root;
 
 std::string StripTrailingSlashes(std::string path) {
-    while (path.size() > 1 && path[path.size() - 1] == '/') path.erase(path.size() - 1);
+    while (path.size() > 1 && path[path.size() - 1] == '/')
+        path.erase(path.size() - 1);
     return path;
-}
-
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualsIgnoringAsciiCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-    }
-    return true;
 }
 
 // The entry of folder whose name equals name without regard to ASCII case; the
 // first in byte order when the host holds several. Empty when there is none.
 std::string FindEntryIgnoringCase(const std::string& folder, const std::string& name) {
     DIR* dir = opendir(folder.c_str());
-    if (!dir) return std::string();
+    if (!dir)
+        return std::string();
     std::vector<std::string> matches;
     while (struct dirent* entry = readdir(dir)) {
-        if (EqualsIgnoringAsciiCase(entry->d_name, name)) matches.push_back(entry->d_name);
+        if (EqualsIgnoringCase(entry->d_name, name))
+            matches.push_back(entry->d_name);
     }
     closedir(dir);
-    if (matches.empty()) return std::string();
+    if (matches.empty())
+        return std::string();
     return *std::min_element(matches.begin(), matches.end());
 }
 
@@ -52,7 +48,8 @@ bool SplitComponents(const WString& devicePath, std::vector<std::string>& compon
     for (size_t i = 0; i <= devicePath.size(); ++i) {
         const bool end = i == devicePath.size();
         const char16_t c = end ? u'\\' : devicePath[i];
-        if (c == 0) return false;
+        if (c == 0)
+            return false;
         if (c != u'\\' && c != u'/') {
             current.push_back(c);
             continue;
@@ -62,12 +59,14 @@ bool SplitComponents(const WString& devicePath, std::vector<std::string>& compon
             continue;
         }
         if (current == u"..") {
-            if (!components.empty()) components.pop_back();
+            if (!components.empty())
+                components.pop_back();
             current.clear();
             continue;
         }
         std::string utf8;
-        if (!Utf16ToUtf8(current, utf8)) return false;
+        if (!Utf16ToUtf8(current, utf8))
+            return false;
         components.push_back(utf8);
         current.clear();
     }
@@ -84,24 +83,29 @@ void SetDeviceRoot(const std::string& deviceDir) {
 std::string DeviceRoot() {
     {
         std::lock_guard<std::mutex> lock(g_rootMutex);
-        if (!g_root.empty()) return g_root;
+        if (!g_root.empty())
+            return g_root;
     }
     const char* fromEnvironment = getenv("FWSETUP_DEVICE");
-    if (!fromEnvironment || !*fromEnvironment) return std::string();
+    if (!fromEnvironment || !*fromEnvironment)
+        return std::string();
     return StripTrailingSlashes(fromEnvironment);
 }
 
 std::string HardwarePath(const std::string& name) {
     const std::string root = DeviceRoot();
-    if (root.empty()) return std::string();
+    if (root.empty())
+        return std::string();
     return root + "/hw/" + name;
 }
 
 bool MapDevicePath(const WString& devicePath, std::string& hostPath) {
     const std::string root = DeviceRoot();
-    if (root.empty()) return false;
+    if (root.empty())
+        return false;
     std::vector<std::string> components;
-    if (!SplitComponents(devicePath, components)) return false;
+    if (!SplitComponents(devicePath, components))
+        return false;
 
     std::string current = root + "/fs";
     bool parentExists = true;
@@ -115,11 +119,13 @@ bool MapDevicePath(const WString& devicePath, std::string& hostPath) {
                     parentExists = false;
                 } else {
                     candidate = current + "/" + match;
-                    if (lstat(candidate.c_str(), &st) != 0) parentExists = false;
+                    if (lstat(candidate.c_str(), &st) != 0)
+                        parentExists = false;
                 }
             }
             // A symbolic link could lead out of the device: never follow one.
-            if (parentExists && S_ISLNK(st.st_mode)) return false;
+            if (parentExists && S_ISLNK(st.st_mode))
+                return false;
         }
         current = candidate;
     }
@@ -132,7 +138,8 @@ bool Utf16ToUtf8(const WString& in, std::string& out) {
     for (size_t i = 0; i < in.size(); ++i) {
         uint32_t cp = in[i];
         if (cp >= 0xD800 && cp <= 0xDBFF) {
-            if (i + 1 >= in.size() || in[i + 1] < 0xDC00 || in[i + 1] > 0xDFFF) return false;
+            if (i + 1 >= in.size() || in[i + 1] < 0xDC00 || in[i + 1] > 0xDFFF)
+                return false;
             cp = 0x10000 + ((cp - 0xD800) << 10) + (in[i + 1] - 0xDC00);
             ++i;
         } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
@@ -179,14 +186,17 @@ bool Utf8ToUtf16(const std::string& in, WString& out) {
         } else {
             return false;
         }
-        if (extra > 0 && i + extra >= in.size()) return false;
+        if (extra > 0 && i + extra >= in.size())
+            return false;
         for (size_t k = 1; k <= extra; ++k) {
             const uint8_t cont = static_cast<uint8_t>(in[i + k]);
-            if ((cont & 0xC0) != 0x80) return false;
+            if ((cont & 0xC0) != 0x80)
+                return false;
             cp = (cp << 6) | (cont & 0x3F);
         }
         static const uint32_t kMinimum[4] = {0, 0x80, 0x800, 0x10000};
-        if (cp < kMinimum[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+        if (cp < kMinimum[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+            return false;
         if (cp >= 0x10000) {
             cp -= 0x10000;
             out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));

@@ -32,31 +32,19 @@
 #include <vector>
 
 #include "platform/host/device_root.h"
+#include "platform/host/host_text.h"
 
 namespace platform {
 namespace {
 
+using host::AsciiLower;
+using host::EqualsIgnoringCase;
 using host::MapDevicePath;
+using host::ReadSmallFile;
+using host::TrimAsciiSpace;
 
 bool IsSeparator(char16_t c) {
     return c == u'\\' || c == u'/';
-}
-
-char AsciiLower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-char16_t AsciiLower16(char16_t c) {
-    return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c - u'A' + u'a') : c;
-}
-
-bool EqualsIgnoringAsciiCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (AsciiLower(a[i]) != AsciiLower(b[i]))
-            return false;
-    }
-    return true;
 }
 
 // The host path of the device root, DEVICE/fs; empty without a device.
@@ -203,7 +191,7 @@ bool MoveEntry(const WString& from, const WString& to) {
         if (!host::Utf16ToUtf8(LastComponent(to), given))
             return false;
         const std::string current = HostName(source.host);
-        if (given == current || !EqualsIgnoringAsciiCase(given, current))
+        if (given == current || !EqualsIgnoringCase(given, current))
             return false;
         if (!IsValidEntryName(given))
             return false;
@@ -273,7 +261,7 @@ bool MatchesWildcard(const WString& pattern, size_t p, const WString& name, size
             starP = p++;
             starN = n;
         } else if (p < pattern.size() &&
-                   (pattern[p] == u'?' || AsciiLower16(pattern[p]) == AsciiLower16(name[n]))) {
+                   (pattern[p] == u'?' || AsciiLower(pattern[p]) == AsciiLower(name[n]))) {
             ++p;
             ++n;
         } else if (starP != WString::npos) {
@@ -332,48 +320,14 @@ class HostFileSearch : public FileSearch {
 };
 
 // Reads a small file of DEVICE/hw whole; false when it cannot be read.
-bool ReadSmallFile(const std::string& path, std::string& contents) {
-    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    contents.clear();
-    char buffer[256];
-    bool ok = true;
-    for (;;) {
-        const ssize_t got = read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0) {
-            ok = got == 0;
-            break;
-        }
-        contents.append(buffer, static_cast<size_t>(got));
-        if (contents.size() > 4096) {
-            ok = false;
-            break;
-        }
-    }
-    close(fd);
-    return ok;
-}
-
-bool IsSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
-
 // A decimal count with optional surrounding white space, up to 2^64-1.
-bool ParseCount(const std::string& text, uint64_t& value) {
-    size_t begin = 0;
-    size_t end = text.size();
-    while (begin < end && IsSpace(text[begin]))
-        ++begin;
-    while (end > begin && IsSpace(text[end - 1]))
-        --end;
-    if (begin == end)
+bool ParseCount(const std::string& raw, uint64_t& value) {
+    const std::string text = TrimAsciiSpace(raw);
+    if (text.empty())
         return false;
     uint64_t result = 0;
     const uint64_t kMax = std::numeric_limits<uint64_t>::max();
-    for (size_t i = begin; i < end; ++i) {
+    for (size_t i = 0; i < text.size(); ++i) {
         if (text[i] < '0' || text[i] > '9')
             return false;
         const uint64_t digit = static_cast<uint64_t>(text[i] - '0');
@@ -524,7 +478,8 @@ bool GetDiskFreeSpaceEx(const WString& path, uint64_t* freeBytesAvailableToCalle
     if (lstat(freeFile.c_str(), &st) == 0) {
         std::string text;
         uint64_t value = 0;
-        if (!S_ISREG(st.st_mode) || !ReadSmallFile(freeFile, text) || !ParseCount(text, value)) {
+        if (!S_ISREG(st.st_mode) || !ReadSmallFile(freeFile, 4096, text) ||
+            !ParseCount(text, value)) {
             return false;
         }
         available = value;

@@ -1,5 +1,7 @@
 #include "platform/host/json_file.h"
 
+#include "platform/host/host_text.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -15,14 +17,6 @@
 namespace platform {
 namespace host {
 namespace {
-
-char AsciiLower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-char16_t AsciiLower16(char16_t c) {
-    return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c - u'A' + u'a') : c;
-}
 
 bool WriteAll(int fd, const char* data, size_t size) {
     while (size > 0) {
@@ -125,26 +119,6 @@ rapidjson::Value* FindMemberIgnoringCase(rapidjson::Value& object, const std::st
             return &it->value;
     }
     return 0;
-}
-
-bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (AsciiLower(a[i]) != AsciiLower(b[i]))
-            return false;
-    }
-    return true;
-}
-
-bool EqualsIgnoringCase(const WString& a, const WString& b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (AsciiLower16(a[i]) != AsciiLower16(b[i]))
-            return false;
-    }
-    return true;
 }
 
 void TraceDeviceCall(const std::string& hwDir, const std::string& line) {

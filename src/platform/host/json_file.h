@@ -26,10 +26,6 @@ bool SaveJsonObject(const std::string& path, const rapidjson::Document& document
 // Member of object whose name equals name without regard to ASCII case; null when none.
 rapidjson::Value* FindMemberIgnoringCase(rapidjson::Value& object, const std::string& name);
 
-// ASCII case-insensitive comparison of UTF-8 or UTF-16 texts.
-bool EqualsIgnoringCase(const std::string& a, const std::string& b);
-bool EqualsIgnoringCase(const WString& a, const WString& b);
-
 // Appends one line to DEVICE/hw/trace/devices.log when the folder DEVICE/hw/trace
 // exists (hwDir is DEVICE/hw); does nothing otherwise.
 void TraceDeviceCall(const std::string& hwDir, const std::string& line);

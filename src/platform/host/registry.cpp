@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/host/device_root.h"
+#include "platform/host/host_text.h"
 #include "platform/host/json_file.h"
 #include "platform/host/registry_store.h"
 
