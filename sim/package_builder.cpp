@@ -28,26 +28,27 @@ fs::path EntryIgnoringCase(const fs::path& folder, const std::string& name) {
     return folder / name;
 }
 
-void CheckSpec(const PackageSpec& spec) {
-    if (spec.layout.empty() || !std::all_of(spec.layout.begin(), spec.layout.end(), [](char c) {
+void CheckRecipe(const PackageRecipe& recipe) {
+    if (recipe.layout.empty() ||
+        !std::all_of(recipe.layout.begin(), recipe.layout.end(), [](char c) {
             return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
         })) {
-        throw std::runtime_error("layout name '" + spec.layout +
+        throw std::runtime_error("layout name '" + recipe.layout +
                                  "' must be letters, digits and underscores");
     }
     std::error_code ec;
-    if (!fs::is_regular_file(spec.module, ec)) {
-        throw std::runtime_error("module '" + spec.module.string() + "' is not a file");
+    if (!fs::is_regular_file(recipe.module, ec)) {
+        throw std::runtime_error("module '" + recipe.module.string() + "' is not a file");
     }
-    if (!fs::is_directory(spec.payloadDir, ec)) {
-        throw std::runtime_error("payload '" + spec.payloadDir.string() + "' is not a folder");
+    if (!fs::is_directory(recipe.payloadDir, ec)) {
+        throw std::runtime_error("payload '" + recipe.payloadDir.string() + "' is not a folder");
     }
-    if (spec.filesDir && !fs::is_directory(*spec.filesDir, ec)) {
-        throw std::runtime_error("files '" + spec.filesDir->string() + "' is not a folder");
+    if (recipe.filesDir && !fs::is_directory(*recipe.filesDir, ec)) {
+        throw std::runtime_error("files '" + recipe.filesDir->string() + "' is not a folder");
     }
-    if (fs::exists(spec.output, ec) &&
-        !(fs::is_directory(spec.output, ec) && fs::is_empty(spec.output, ec))) {
-        throw std::runtime_error("'" + spec.output.string() +
+    if (fs::exists(recipe.output, ec) &&
+        !(fs::is_directory(recipe.output, ec) && fs::is_empty(recipe.output, ec))) {
+        throw std::runtime_error("'" + recipe.output.string() +
                                  "' exists and is not an empty folder");
     }
 }
@@ -80,23 +81,23 @@ class PackageCleanup {
 
 }  // namespace
 
-void MakePackage(const PackageSpec& spec, const Progress& progress) {
-    CheckSpec(spec);
+void MakePackage(const PackageRecipe& recipe, const Progress& progress) {
+    CheckRecipe(recipe);
     std::error_code ec;
-    const bool created = !fs::exists(spec.output, ec);
-    fs::create_directories(spec.output, ec);
+    const bool created = !fs::exists(recipe.output, ec);
+    fs::create_directories(recipe.output, ec);
     if (ec)
-        throw std::runtime_error("cannot create " + spec.output.string() + ": " + ec.message());
-    PackageCleanup cleanup(spec.output, created);
+        throw std::runtime_error("cannot create " + recipe.output.string() + ": " + ec.message());
+    PackageCleanup cleanup(recipe.output, created);
 
-    const fs::path files = spec.output / "files";
+    const fs::path files = recipe.output / "files";
     fs::create_directories(files, ec);
     if (ec)
         throw std::runtime_error("cannot create " + files.string() + ": " + ec.message());
-    if (spec.filesDir) {
-        fs::copy(*spec.filesDir, files, fs::copy_options::recursive, ec);
+    if (recipe.filesDir) {
+        fs::copy(*recipe.filesDir, files, fs::copy_options::recursive, ec);
         if (ec) {
-            throw std::runtime_error("cannot copy " + spec.filesDir->string() + ": " +
+            throw std::runtime_error("cannot copy " + recipe.filesDir->string() + ": " +
                                      ec.message());
         }
     }
@@ -105,19 +106,19 @@ void MakePackage(const PackageSpec& spec, const Progress& progress) {
     fs::create_directories(upgradeTemp, ec);
     if (ec)
         throw std::runtime_error("cannot create " + upgradeTemp.string() + ": " + ec.message());
-    const fs::path payload = EntryIgnoringCase(upgradeTemp, spec.layout + ".lz4");
+    const fs::path payload = EntryIgnoringCase(upgradeTemp, recipe.layout + ".lz4");
     if (fs::exists(payload, ec)) {
         throw std::runtime_error("the extra files already hold " + payload.string());
     }
 
-    const fs::path cabinet = spec.output / ".cabinet";
-    WriteCabinetFromDirectory(spec.payloadDir, cabinet);
+    const fs::path cabinet = recipe.output / ".cabinet";
+    WriteCabinetFromDirectory(recipe.payloadDir, cabinet);
     PackPayloadFile(cabinet, payload, progress);
     fs::remove(cabinet, ec);
 
-    fs::copy_file(spec.module, spec.output / "setup.so", ec);
+    fs::copy_file(recipe.module, recipe.output / "setup.so", ec);
     if (ec)
-        throw std::runtime_error("cannot copy " + spec.module.string() + ": " + ec.message());
+        throw std::runtime_error("cannot copy " + recipe.module.string() + ": " + ec.message());
     cleanup.Done();
 }
 

@@ -11,7 +11,7 @@
 namespace sim {
 
 // What a package is made of.
-struct PackageSpec {
+struct PackageRecipe {
     std::string layout;                             // the package layout name
     std::filesystem::path module;                   // the setup module, copied to PKG/setup.so
     std::filesystem::path payloadDir;               // becomes the nested cabinet
@@ -23,7 +23,7 @@ struct PackageSpec {
 // backslashes) packed into PKG/files/UpgradeTemp/<layout>.lz4, the module as
 // PKG/setup.so and filesDir's contents below PKG/files/. Throws
 // std::runtime_error with a one-line reason; a failed build leaves no PKG behind.
-void MakePackage(const PackageSpec& spec, const Progress& progress = Progress());
+void MakePackage(const PackageRecipe& recipe, const Progress& progress = Progress());
 
 }  // namespace sim
 

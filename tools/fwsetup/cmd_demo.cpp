@@ -236,35 +236,35 @@ fs::path BuildPackage(const DemoPackage& row, size_t index, const fs::path& work
                       const CommandContext& ctx) {
     const std::string name = std::to_string(index + 1) + "-" + row.layout;
     const fs::path sources = workspace / "sources" / name;
-    sim::PackageSpec spec;
-    spec.layout = row.layout;
-    spec.module = ctx.modulesDir / (std::string(row.layout) + ".so");
+    sim::PackageRecipe recipe;
+    recipe.layout = row.layout;
+    recipe.module = ctx.modulesDir / (std::string(row.layout) + ".so");
     std::error_code ec;
-    if (!fs::is_regular_file(spec.module, ec)) {
-        throw std::runtime_error("no setup module " + spec.module.string() +
+    if (!fs::is_regular_file(recipe.module, ec)) {
+        throw std::runtime_error("no setup module " + recipe.module.string() +
                                  " (build the fwsetup_modules target)");
     }
-    spec.payloadDir = sources / "payload";
-    fs::create_directories(spec.payloadDir);
+    recipe.payloadDir = sources / "payload";
+    fs::create_directories(recipe.payloadDir);
     if (row.payload)
-        row.payload(spec.payloadDir);
+        row.payload(recipe.payloadDir);
     if (row.files) {
-        spec.filesDir = sources / "files";
-        fs::create_directories(*spec.filesDir);
-        row.files(*spec.filesDir);
+        recipe.filesDir = sources / "files";
+        fs::create_directories(*recipe.filesDir);
+        row.files(*recipe.filesDir);
     }
     for (const DeliveredProgram& program : kDeliveredPrograms) {
         if (std::string(program.layout) != row.layout)
             continue;
-        spec.filesDir = sources / "files";
-        const fs::path to = *spec.filesDir / program.devicePath;
+        recipe.filesDir = sources / "files";
+        const fs::path to = *recipe.filesDir / program.devicePath;
         fs::create_directories(to.parent_path());
         fs::copy_file(ctx.binDir / program.hostProgram, to, fs::copy_options::overwrite_existing);
     }
-    spec.output = workspace / "packages" / name;
-    fs::create_directories(spec.output.parent_path());
-    sim::MakePackage(spec);
-    return spec.output;
+    recipe.output = workspace / "packages" / name;
+    fs::create_directories(recipe.output.parent_path());
+    sim::MakePackage(recipe);
+    return recipe.output;
 }
 
 // The upgrade UI's named objects (hw/named/) belong to the series, not to a

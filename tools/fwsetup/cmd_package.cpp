@@ -19,22 +19,22 @@ struct PackageMakeArgs {
 };
 
 void RunPackageMake(const PackageMakeArgs& args, CommandContext& ctx) {
-    sim::PackageSpec spec;
-    spec.layout = args.layout;
-    spec.module = args.module;
-    spec.payloadDir = args.payload;
+    sim::PackageRecipe recipe;
+    recipe.layout = args.layout;
+    recipe.module = args.module;
+    recipe.payloadDir = args.payload;
     if (!args.files.empty())
-        spec.filesDir = fs::path(args.files);
-    spec.output = args.output;
-    if (spec.output.empty())
+        recipe.filesDir = fs::path(args.files);
+    recipe.output = args.output;
+    if (recipe.output.empty())
         throw UsageError("package make: -o PKG must not be empty");
     try {
-        sim::MakePackage(spec, sim::TerminalProgress("packing the payload"));
+        sim::MakePackage(recipe, sim::TerminalProgress("packing the payload"));
     } catch (const std::runtime_error& e) {
         throw UsageError(std::string("package make: ") + e.what());
     }
-    std::cout << "package " << spec.output.string() << ": layout " << spec.layout
-              << ", payload files/UpgradeTemp/" << spec.layout << ".lz4\n";
+    std::cout << "package " << recipe.output.string() << ": layout " << recipe.layout
+              << ", payload files/UpgradeTemp/" << recipe.layout << ".lz4\n";
     ctx.exitCode = kExitOk;
 }
 
