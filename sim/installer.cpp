@@ -140,7 +140,18 @@ struct CopyCounts {
 // Copies hostFolder's contents to deviceFolder (a device path ending in "\").
 void CopyTree(const fs::path& hostFolder, const WString& deviceFolder, InstallResult& result,
               CopyCounts& counts) {
-    std::vector<fs::directory_entry> entries(fs::directory_iterator(hostFolder), {});
+    // A folder of the package that cannot be read counts as a folder that failed
+    // to install, like any other, instead of ending the installation half-way.
+    std::error_code ec;
+    std::vector<fs::directory_entry> entries;
+    for (fs::directory_iterator it(hostFolder, ec), end; !ec && it != end; it.increment(ec))
+        entries.push_back(*it);
+    if (ec) {
+        counts.failedFolders++;
+        result.failedFiles.push_back(Narrow(deviceFolder) + ": cannot read " + hostFolder.string() +
+                                     ": " + ec.message());
+        return;
+    }
     std::sort(entries.begin(), entries.end(),
               [](const fs::directory_entry& a, const fs::directory_entry& b) {
                   return a.path().filename() < b.path().filename();
@@ -151,7 +162,7 @@ void CopyTree(const fs::path& hostFolder, const WString& deviceFolder, InstallRe
         const WString devicePath =
             platform::host::Utf8ToUtf16(hostName, name) ? deviceFolder + name : WString();
         const std::string shown = devicePath.empty() ? hostName : Narrow(devicePath);
-        const fs::file_status status = entry.symlink_status();
+        const fs::file_status status = entry.symlink_status(ec);
 
         if (devicePath.empty()) {
             (fs::is_directory(status) ? counts.failedFolders : counts.failedFiles)++;
