@@ -1,12 +1,9 @@
 #include "sim/kernel_image.h"
 
-#include <openssl/evp.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <memory>
 
 namespace fs = std::filesystem;
 
@@ -161,37 +158,6 @@ void FlattenKernelImage(const fs::path& image, const KernelImageLayout& layout,
     flat.close();
     if (!flat)
         throw std::runtime_error("cannot write " + out.string());
-}
-
-std::string FileMd5Hex(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in)
-        throw std::runtime_error("cannot open " + file.string());
-    std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-    if (!context || EVP_DigestInit_ex(context.get(), EVP_md5(), nullptr) != 1) {
-        throw std::runtime_error("MD5 is not available");
-    }
-    std::vector<char> buffer(kPieceSize);
-    while (in) {
-        in.read(buffer.data(), std::streamsize(buffer.size()));
-        if (in.gcount() > 0 &&
-            EVP_DigestUpdate(context.get(), buffer.data(), size_t(in.gcount())) != 1) {
-            throw std::runtime_error("MD5 failed");
-        }
-    }
-    if (in.bad())
-        throw std::runtime_error("cannot read " + file.string());
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int size = 0;
-    if (EVP_DigestFinal_ex(context.get(), digest, &size) != 1)
-        throw std::runtime_error("MD5 failed");
-    static const char kDigits[] = "0123456789abcdef";
-    std::string text;
-    for (unsigned int i = 0; i < size; ++i) {
-        text.push_back(kDigits[digest[i] >> 4]);
-        text.push_back(kDigits[digest[i] & 15]);
-    }
-    return text;
 }
 
 std::vector<uint8_t> BuildKernelImage(KernelImagePlan plan) {

@@ -61,9 +61,6 @@ void CheckRecordsInsideImage(const KernelImageLayout& layout);
 void FlattenKernelImage(const std::filesystem::path& image, const KernelImageLayout& layout,
                         const std::filesystem::path& out);
 
-// The MD5 of a file as 32 lower-case hexadecimal digits. Throws std::runtime_error.
-std::string FileMd5Hex(const std::filesystem::path& file);
-
 // One record of an image to build.
 struct KernelImageSource {
     uint32_t address = 0;

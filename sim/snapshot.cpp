@@ -1,6 +1,6 @@
 #include "sim/snapshot.h"
 
-#include <openssl/evp.h>
+#include "sim/file_digest.h"
 
 #include <fstream>
 #include <memory>
@@ -10,34 +10,6 @@ namespace fs = std::filesystem;
 
 namespace sim {
 namespace {
-
-std::string FileDigest(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw std::runtime_error("cannot read " + path.string());
-    std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-    if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_md5(), nullptr) != 1) {
-        throw std::runtime_error("MD5 is not available");
-    }
-    char buffer[64 * 1024];
-    while (in) {
-        in.read(buffer, sizeof(buffer));
-        if (in.gcount() > 0)
-            EVP_DigestUpdate(ctx.get(), buffer, static_cast<size_t>(in.gcount()));
-    }
-    if (in.bad())
-        throw std::runtime_error("cannot read " + path.string());
-    unsigned char md[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_DigestFinal_ex(ctx.get(), md, &length);
-    static const char kHex[] = "0123456789abcdef";
-    std::string text;
-    for (unsigned int i = 0; i < length; ++i) {
-        text.push_back(kHex[md[i] >> 4]);
-        text.push_back(kHex[md[i] & 15]);
-    }
-    return text;
-}
 
 void Record(const fs::path& device, const std::string& part, DeviceSnapshot& snapshot) {
     const fs::path top = device / part;
@@ -59,7 +31,7 @@ void Record(const fs::path& device, const std::string& part, DeviceSnapshot& sna
         } else if (fs::is_regular_file(status)) {
             entry.kind = SnapshotEntry::kFile;
             entry.size = it->file_size();
-            entry.digest = FileDigest(it->path());
+            entry.digest = FileMd5Hex(it->path());
         }
         snapshot[rel] = entry;
     }

@@ -26,6 +26,7 @@
 #include <string>
 
 #include "platform/host/device_root.h"
+#include "sim/file_digest.h"
 #include "sim/kernel_image.h"
 
 namespace fs = std::filesystem;

@@ -1,7 +1,6 @@
 // fwsetup demo flashes the operating-system package's kernel image into slot 1,
 // with the digest file it shipped.
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -10,27 +9,17 @@
 #include <iterator>
 #include <string>
 
+#include "kernel/image_builder.h"
 #include "support/temp_device.h"
 
 namespace fs = std::filesystem;
+using kerneltest::Md5Hex;
 
 namespace {
 
 std::string ReadFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::string Md5Hex(const std::string& data) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int size = 0;
-    EVP_Digest(data.data(), data.size(), digest, &size, EVP_md5(), nullptr);
-    std::string text;
-    for (unsigned int i = 0; i < size; ++i) {
-        text += "0123456789abcdef"[digest[i] >> 4];
-        text += "0123456789abcdef"[digest[i] & 15];
-    }
-    return text;
 }
 
 TEST(DemoFlashTest, KernelImageLandsInSlot1) {

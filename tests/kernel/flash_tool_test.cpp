@@ -1,7 +1,6 @@
 // The simulated imaging tool, started the way the module starts it, and the
 // operating-system package end to end through the Install_Exit logic.
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -23,18 +22,6 @@ namespace {
 
 // Written into the existing boot folder; the module names it "\\BOOT\\NK.nb0.md5".
 const char kDigestFile[] = "\\boot\\NK.nb0.md5";
-
-std::string Md5Hex(const std::string& data) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int size = 0;
-    EVP_Digest(data.data(), data.size(), digest, &size, EVP_md5(), nullptr);
-    std::string text;
-    for (unsigned int i = 0; i < size; ++i) {
-        text += "0123456789abcdef"[digest[i] >> 4];
-        text += "0123456789abcdef"[digest[i] & 15];
-    }
-    return text;
-}
 
 // What a slot must hold after flashing image: written here independently.
 std::string Flat(const TestImage& image) {

@@ -1,6 +1,5 @@
 // fwsetup nkbin: make, check and flatten, against images and flat images built here.
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 
 #include <sys/wait.h>
 #include <cstdio>
@@ -33,18 +32,6 @@ int Fwsetup(const std::string& arguments) {
         std::string("'") + FWSETUP_BIN_DIR + "/fwsetup' " + arguments + " >/dev/null 2>&1";
     const int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::string Md5Hex(const std::string& data) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int size = 0;
-    EVP_Digest(data.data(), data.size(), digest, &size, EVP_md5(), nullptr);
-    std::string text;
-    for (unsigned int i = 0; i < size; ++i) {
-        text += "0123456789abcdef"[digest[i] >> 4];
-        text += "0123456789abcdef"[digest[i] & 15];
-    }
-    return text;
 }
 
 class NkbinToolTest : public ::testing::Test {

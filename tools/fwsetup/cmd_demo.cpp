@@ -13,6 +13,7 @@
 
 #include "app.h"
 #include "sim/device.h"
+#include "sim/file_digest.h"
 #include "sim/kernel_image.h"
 #include "sim/package_builder.h"
 #include "sim/snapshot.h"

@@ -14,6 +14,7 @@
 #include "app.h"
 #include "fileutil/file_type.h"
 #include "kernel/kernel_image_check.h"
+#include "sim/file_digest.h"
 #include "sim/kernel_image.h"
 
 namespace fwsetup {

@@ -1,0 +1,15 @@
+// The MD5 of a host file, for the simulator and the tools.
+#ifndef FWSETUP_SIM_FILE_DIGEST_H
+#define FWSETUP_SIM_FILE_DIGEST_H
+
+#include <filesystem>
+#include <string>
+
+namespace sim {
+
+// The MD5 of a file as 32 lower-case hexadecimal digits. Throws std::runtime_error.
+std::string FileMd5Hex(const std::filesystem::path& file);
+
+}  // namespace sim
+
+#endif
