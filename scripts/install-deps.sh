@@ -9,9 +9,16 @@ for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
-  echo "installing: ${missing[*]}"
+  echo "installing: ${missing[*]}" >&2
   SUDO=""
   [ "$(id -u)" -eq 0 ] || SUDO=sudo
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  # apt's own output only when it fails.
+  log=$(mktemp -t fwsetup-apt.XXXXXX)
+  trap 'rm -f "$log"' EXIT
+  if ! { $SUDO apt-get update -qq &&
+         DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"; } >"$log" 2>&1; then
+    echo "installing the packages failed:" >&2
+    cat "$log" >&2
+    exit 1
+  fi
 fi
