@@ -4,7 +4,7 @@
 #include "fpga/fpga_format.h"
 #include "package/stream.h"
 
-FpgaByteFile::FpgaByteFile() : stream_(0), position_(0) {}
+FpgaByteFile::FpgaByteFile() : stream_(0), position_(0), next_(0), end_(0) {}
 
 FpgaByteFile::~FpgaByteFile() {
     Close();
@@ -21,6 +21,7 @@ bool FpgaByteFile::Open(const NString& path) {
     }
     stream_ = stream;
     position_ = 0;
+    next_ = end_ = 0;
     return true;
 }
 
@@ -31,12 +32,17 @@ void FpgaByteFile::Close() {
         stream_ = 0;
     }
     position_ = 0;
+    next_ = end_ = 0;
 }
 
-bool FpgaByteFile::ReadByte(uint8_t& byte) {
-    if (stream_ == 0 || stream_->Read(&byte, 1) != 1)
+bool FpgaByteFile::Fill() {
+    if (stream_ == 0)
         return false;
-    ++position_;
+    const int read = stream_->Read(buffer_, kFpgaReadAheadSize);
+    if (read <= 0)
+        return false;
+    next_ = 0;
+    end_ = static_cast<uint32_t>(read);
     return true;
 }
 
@@ -45,4 +51,5 @@ void FpgaByteFile::Seek(uint32_t offset) {
         return;
     stream_->Seek(offset);
     position_ = offset;
+    next_ = end_ = 0;
 }

@@ -1,4 +1,7 @@
 // A file of the FPGA package read one byte at a time, with its position.
+//
+// Bytes come from the file in pieces of kFpgaReadAheadSize through one fixed
+// buffer: the engine's memory stays the same whatever the file's size.
 #ifndef FWSETUP_FPGA_FPGA_BYTE_FILE_H
 #define FWSETUP_FPGA_FPGA_BYTE_FILE_H
 
@@ -21,7 +24,13 @@ class FpgaByteFile {
 
     // The next byte; false at the end of the file, on a read failure or when
     // no file is open.
-    bool ReadByte(uint8_t& byte);
+    bool ReadByte(uint8_t& byte) {
+        if (next_ == end_ && !Fill())
+            return false;
+        byte = buffer_[next_++];
+        ++position_;
+        return true;
+    }
     // Moves to offset bytes from the start (reads beyond the end then fail).
     void Seek(uint32_t offset);
     // Bytes from the start of the file to the next byte ReadByte delivers.
@@ -31,8 +40,15 @@ class FpgaByteFile {
     FpgaByteFile(const FpgaByteFile&);
     FpgaByteFile& operator=(const FpgaByteFile&);
 
+    // Reads the next piece of the file into the buffer; false when nothing came.
+    bool Fill();
+
+    static const uint32_t kFpgaReadAheadSize = 1024;
     FileStream* stream_;
     uint32_t position_;
+    uint32_t next_;  // buffer_[next_, end_) are the bytes from position_ on
+    uint32_t end_;
+    uint8_t buffer_[kFpgaReadAheadSize];
 };
 
 #endif

@@ -104,7 +104,8 @@ class ReaderOfToolFiles : public ::testing::Test {
 };
 
 TEST_F(ReaderOfToolFiles, SingleDatasetOfEachKind) {
-    const Bytes data = ConfigurationBytes(1000, 1);
+    // Larger than the reader's read-ahead, which is 1 KiB.
+    const Bytes data = ConfigurationBytes(5000, 1);
     const struct {
         uint32_t block;
         int type;
@@ -128,8 +129,9 @@ TEST_F(ReaderOfToolFiles, SingleDatasetOfEachKind) {
 }
 
 TEST_F(ReaderOfToolFiles, TableOfCompressedAndPlainDatasetsReadInTurns) {
-    const Bytes rows = ConfigurationBytes(100, 2);
-    const Bytes words = ConfigurationBytes(40, 3);
+    // Larger than the reader's read-ahead, so that switching seeks across it.
+    const Bytes rows = ConfigurationBytes(3000, 2);
+    const Bytes words = ConfigurationBytes(1000, 3);
     FpgaDataPlan plan;
     plan.single = false;
     plan.hasComment = true;
@@ -146,12 +148,18 @@ TEST_F(ReaderOfToolFiles, TableOfCompressedAndPlainDatasetsReadInTurns) {
         gotWords.insert(gotWords.end(), word.begin(), word.end());
     }
     EXPECT_EQ(gotRows, rows);
-    EXPECT_EQ(Bytes(gotWords.begin(), gotWords.begin() + 28),
-              Bytes(words.begin(), words.begin() + 28));
+    const size_t taken = gotWords.size();
+    ASSERT_EQ(taken, 4u * ((rows.size() + 15) / 16));
+    EXPECT_EQ(gotWords, Bytes(words.begin(), words.begin() + long(taken)));
     // Both start again once read to their ends.
     EXPECT_EQ(Take(0x27, 16), Bytes(rows.begin(), rows.begin() + 16));
-    EXPECT_EQ(Take(0x04, 12), Bytes(words.begin() + 28, words.end()));
+    EXPECT_EQ(Take(0x04, uint32_t(words.size() - taken)),
+              Bytes(words.begin() + long(taken), words.end()));
     EXPECT_EQ(Take(0x04, 2), Bytes(words.begin(), words.begin() + 2));
+    // A rewind starts both again.
+    EXPECT_TRUE(reader.RewindData());
+    EXPECT_EQ(Take(0x04, 3), Bytes(words.begin(), words.begin() + 3));
+    EXPECT_EQ(Take(0x27, 16), Bytes(rows.begin(), rows.begin() + 16));
 
     // The dump decodes every dataset to the same bytes.
     bool valid = false;
