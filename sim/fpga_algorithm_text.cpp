@@ -6,6 +6,7 @@
 
 #include "fpga/fpga_body_scanner.h"
 #include "fpga/fpga_format.h"
+#include "sim/fpga_data_file.h"
 
 namespace sim {
 
@@ -89,18 +90,6 @@ std::string HexList(const uint8_t* data, size_t size) {
 Bytes operator+(Bytes a, const Bytes& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
-}
-
-Bytes Varint(uint32_t value) {
-    Bytes out;
-    do {
-        uint8_t byte = value & 0x7F;
-        value >>= 7;
-        if (value != 0)
-            byte |= 0x80;
-        out.push_back(byte);
-    } while (value != 0);
-    return out;
 }
 
 // ---------------------------------------------------------------------------
@@ -488,7 +477,7 @@ class Assembler {
             return value;
         }
         const uint32_t value = Number(token, 0xFFFFFFFFu, what);
-        encoding = Varint(value);
+        encoding = EncodeFpgaVarint(value);
         return value;
     }
 
@@ -1014,7 +1003,7 @@ class Disassembler {
                 return false;
             byte = b_[pos++];
         } while (FpgaVarintAdd(byte, value, shift));
-        const Bytes canonical = Varint(value);
+        const Bytes canonical = EncodeFpgaVarint(value);
         if (canonical.size() == pos - start &&
             std::equal(canonical.begin(), canonical.end(), b_.begin() + long(start)))
             text = std::to_string(value);

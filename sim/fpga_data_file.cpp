@@ -16,18 +16,6 @@ void Append(Bytes& out, const Bytes& more) {
     out.insert(out.end(), more.begin(), more.end());
 }
 
-Bytes Varint(uint32_t value) {
-    Bytes out;
-    do {
-        uint8_t byte = value & 0x7F;
-        value >>= 7;
-        if (value != 0)
-            byte |= 0x80;
-        out.push_back(byte);
-    } while (value != 0);
-    return out;
-}
-
 std::string Hex(uint32_t value, int digits) {
     char text[16];
     std::snprintf(text, sizeof(text), "0x%0*x", digits, value);
@@ -63,6 +51,18 @@ Bytes Store(const FpgaDatasetPlan& dataset) {
 }
 
 }  // namespace
+
+Bytes EncodeFpgaVarint(uint32_t value) {
+    Bytes out;
+    do {
+        uint8_t byte = value & 0x7F;
+        value >>= 7;
+        if (value != 0)
+            byte |= 0x80;
+        out.push_back(byte);
+    } while (value != 0);
+    return out;
+}
 
 Bytes EncodeFpgaBlock(const uint8_t* data, size_t size, int type) {
     Bytes out;
@@ -126,7 +126,7 @@ Bytes BuildFpgaDataFile(const FpgaDataPlan& plan) {
         table.push_back(kFpgaDatasetEntryTag);
         table.push_back(dataset.id);
         table.push_back(0x00);
-        Append(table, Varint(uint32_t(dataset.data.size())));
+        Append(table, EncodeFpgaVarint(uint32_t(dataset.data.size())));
         table.push_back(dataset.blockBytes == 0 ? kFpgaDatasetPlain : uint8_t(1));
         for (int shift = 24; shift >= 0; shift -= 8)
             table.push_back(uint8_t(address >> shift));

@@ -39,6 +39,9 @@ struct FpgaDataPlan {
     std::vector<FpgaDatasetPlan> datasets;
 };
 
+// value as a varint of the fewest bytes.
+std::vector<uint8_t> EncodeFpgaVarint(uint32_t value);
+
 // One block of data encoded as type (0, 1 or 2), type byte first.
 std::vector<uint8_t> EncodeFpgaBlock(const uint8_t* data, size_t size, int type);
 
