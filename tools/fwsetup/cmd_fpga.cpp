@@ -54,7 +54,7 @@ A count may be written as its exact encoding in brackets: [88 00].
 What the engine would refuse or read differently is refused with its line.)";
 
 const char kDatasetHelp[] =
-    R"(SPEC is FILE[,block=N][,type=T]: the dataset's bytes are FILE's. Without
+    R"(SOURCE is FILE[,block=N][,type=T]: the dataset's bytes are FILE's. Without
 block= they are stored plain; with it they are stored compressed, one block per
 N bytes (the size of the transfers the algorithm takes them in; the last block
 holds what is left), each block of type T: 0 plain, 1 runs of 0xff, 2 runs of
@@ -89,9 +89,9 @@ struct DataMakeArgs {
 };
 
 // FILE[,block=N][,type=T] into plan; the file named is added to inputs.
-void ParseDatasetSpec(const std::string& spec, sim::FpgaDatasetPlan& plan,
-                      std::vector<fs::path>& inputs) {
-    std::string file = spec;
+void ParseDatasetSource(const std::string& source, sim::FpgaDatasetPlan& plan,
+                        std::vector<fs::path>& inputs) {
+    std::string file = source;
     bool typeGiven = false;
     for (;;) {
         const size_t comma = file.rfind(',');
@@ -101,7 +101,7 @@ void ParseDatasetSpec(const std::string& spec, sim::FpgaDatasetPlan& plan,
         if (option.rfind("block=", 0) == 0) {
             plan.blockBytes = uint32_t(ParseUnsignedNumber("block", option.substr(6), 0xFFFFFFFFu));
             if (plan.blockBytes == 0)
-                throw UsageError("'" + spec + "': a block of 0 bytes");
+                throw UsageError("'" + source + "': a block of 0 bytes");
         } else if (option.rfind("type=", 0) == 0) {
             const std::string type = option.substr(5);
             plan.blockType = type == "auto" ? sim::kFpgaBlockSmallest
@@ -113,9 +113,9 @@ void ParseDatasetSpec(const std::string& spec, sim::FpgaDatasetPlan& plan,
         file.resize(comma);
     }
     if (typeGiven && plan.blockBytes == 0)
-        throw UsageError("'" + spec + "': type= needs block= (plain data has no blocks)");
+        throw UsageError("'" + source + "': type= needs block= (plain data has no blocks)");
     if (file.empty())
-        throw UsageError("'" + spec + "' names no file");
+        throw UsageError("'" + source + "' names no file");
     plan.data = ReadInputFile(file);
     inputs.push_back(file);
 }
@@ -130,16 +130,16 @@ void RunDataMake(const DataMakeArgs& args, CommandContext& ctx) {
     if (!args.single.empty()) {
         plan.single = true;
         plan.datasets.resize(1);
-        ParseDatasetSpec(args.single, plan.datasets[0], inputs);
+        ParseDatasetSource(args.single, plan.datasets[0], inputs);
     } else {
         plan.single = false;
         for (const std::string& dataset : args.datasets) {
             const size_t eq = dataset.find('=');
             if (eq == std::string::npos || eq == 0)
-                throw UsageError("--dataset: '" + dataset + "' is not ID=SPEC");
+                throw UsageError("--dataset: '" + dataset + "' is not ID=SOURCE");
             sim::FpgaDatasetPlan entry;
             entry.id = uint8_t(ParseUnsignedNumber("--dataset id", dataset.substr(0, eq), 255));
-            ParseDatasetSpec(dataset.substr(eq + 1), entry, inputs);
+            ParseDatasetSource(dataset.substr(eq + 1), entry, inputs);
             plan.datasets.push_back(std::move(entry));
         }
     }
@@ -211,9 +211,9 @@ void AddFpgaCommands(CLI::App& app, CommandContext& ctx) {
     auto make = std::make_shared<DataMakeArgs>();
     CLI::App* makeCmd = data->add_subcommand(
         "make", "Write a data file: one anonymous dataset (--single) or a table of datasets");
-    makeCmd->add_option("--single", make->single, "SPEC: the file's one dataset");
+    makeCmd->add_option("--single", make->single, "SOURCE: the file's one dataset");
     makeCmd->add_option("--dataset", make->datasets,
-                        "ID=SPEC: a dataset of the table, in the order given (at most 16)");
+                        "ID=SOURCE: a dataset of the table, in the order given (at most 16)");
     makeCmd
         ->add_option_function<std::string>(
             "--comment",
