@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <fstream>
+#include <memory>
 #include <optional>
+#include <ostream>
 #include <stdexcept>
 
 #include "platform/files.h"
@@ -94,12 +96,13 @@ bool CopyHostFileToDevice(const fs::path& from, const WString& to, std::string& 
         why = "cannot read " + from.string();
         return false;
     }
-    std::fstream out;
-    platform::OpenFileStream(out, to, std::ios::out | std::ios::binary | std::ios::trunc);
-    if (!out.is_open() || !out) {
+    std::unique_ptr<platform::FileBuffer> file =
+        platform::OpenFileBuffer(to, std::ios::out | std::ios::trunc);
+    if (!file) {
         why = "cannot write on the device";
         return false;
     }
+    std::ostream out(file.get());
     char buffer[64 * 1024];
     while (in) {
         in.read(buffer, sizeof(buffer));
@@ -115,8 +118,8 @@ bool CopyHostFileToDevice(const fs::path& from, const WString& to, std::string& 
         why = "cannot read " + from.string();
         return false;
     }
-    out.close();
-    if (out.fail()) {
+    out.flush();
+    if (!out || !file->Close()) {
         why = "write failed";
         return false;
     }

@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "platform/host/device_root.h"
+#include "platform/host/power_cut.h"
 
 extern char** environ;
 
@@ -355,6 +356,9 @@ class HostProcess : public Process {
 }  // namespace
 
 std::unique_ptr<Process> CreateProcess(const WString& program, const WString& commandLine) {
+    // A printer without power starts nothing.
+    if (!host::PowerIsOn())
+        return std::unique_ptr<Process>();
     Launch launch;
     if (!PrepareLaunch(program, commandLine, launch))
         return std::unique_ptr<Process>();
