@@ -90,6 +90,10 @@ class LoadedModule {
     void* handle_ = nullptr;
 };
 
+// Copies a package file onto the device through the platform's file streams,
+// so that the copy follows the printer's rules (no link is followed, a
+// read-only file is not overwritten). Programs need nothing more to run: the
+// platform starts any file, whatever its host permission bits.
 bool CopyHostFileToDevice(const fs::path& from, const WString& to, std::string& why) {
     std::ifstream in(from, std::ios::binary);
     if (!in) {
@@ -122,15 +126,6 @@ bool CopyHostFileToDevice(const fs::path& from, const WString& to, std::string& 
     if (!out || !file->Close()) {
         why = "write failed";
         return false;
-    }
-    // A program the package delivers (an upgrader, a test's script) stays runnable:
-    // the printer runs any program file, the host only one with its execute bits.
-    std::error_code ec;
-    const fs::perms exec = fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec;
-    std::string hostPath;
-    if ((fs::status(from, ec).permissions() & fs::perms::owner_exec) != fs::perms::none &&
-        platform::host::MapDevicePath(to, hostPath)) {
-        fs::permissions(hostPath, exec, fs::perm_options::add, ec);
     }
     return true;
 }
