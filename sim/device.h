@@ -10,9 +10,13 @@ namespace sim {
 
 // What `fwsetup device init` is asked for.
 struct DeviceOptions {
-    int boardId = 19;                                // written into the EEPROM header
-    std::optional<std::filesystem::path> region0;    // a file written as EEPROM region 0
-    bool eeprom = true;                              // false: the board has no readable EEPROM
+    int boardId = 19;                              // written into the EEPROM header
+    std::optional<std::filesystem::path> region0;  // a file written as EEPROM region 0
+    // Without region0: true stores the default peripheral configuration
+    // (sim/default_peripherals.h) as region 0, false leaves region 0 absent.
+    bool defaultRegion0 = true;
+    std::optional<std::string> product;  // replaces the default document's product name
+    bool eeprom = true;                  // false: the board has no readable EEPROM
 };
 
 // A program of the printer that a fresh device gets: the simulator's stand-in

@@ -8,6 +8,7 @@
 #include "eeprom/eeprom_layout.h"
 #include "eeprom/wec_eeprom_handler.h"
 #include "platform/host/device_root.h"
+#include "sim/default_peripherals.h"
 
 namespace fs = std::filesystem;
 
@@ -63,20 +64,26 @@ void SetUpEeprom(const fs::path& device, const DeviceOptions& options) {
     if (options.boardId < 0 || options.boardId > 0xFFFF)
         throw std::runtime_error("board id " + std::to_string(options.boardId) +
                                  " is out of range (0..65535)");
+    // Region 0: a file, the default peripheral configuration, or nothing.
     std::vector<char> region;
+    std::string what = "the default peripheral configuration";
     if (options.region0) {
+        what = options.region0->string();
         std::ifstream in(*options.region0, std::ios::binary);
         if (!in)
-            throw std::runtime_error("cannot read " + options.region0->string());
+            throw std::runtime_error("cannot read " + what);
         region.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
         if (in.bad())
-            throw std::runtime_error("cannot read " + options.region0->string());
-        if (region.size() > EEPromLayout::kMaxPayload)
-            throw std::runtime_error(options.region0->string() + " is " +
-                                     std::to_string(region.size()) +
-                                     " bytes: an EEPROM region holds at most " +
-                                     std::to_string(EEPromLayout::kMaxPayload));
+            throw std::runtime_error("cannot read " + what);
+    } else if (options.defaultRegion0) {
+        const std::string document = options.product ? DefaultPeripheralDocument(*options.product)
+                                                     : DefaultPeripheralDocument();
+        region.assign(document.begin(), document.end());
     }
+    if (region.size() > EEPromLayout::kMaxPayload)
+        throw std::runtime_error(what + " is " + std::to_string(region.size()) +
+                                 " bytes: an EEPROM region holds at most " +
+                                 std::to_string(EEPromLayout::kMaxPayload));
 
     // A blank chip, then everything else through the module's handler.
     WriteHostFile(device / "hw" / "eeprom.bin",
@@ -90,14 +97,13 @@ void SetUpEeprom(const fs::path& device, const DeviceOptions& options) {
     if (!handler.WriteHeaderWord(static_cast<int>(EEPromLayout::kBoardIdPosition),
                                  Wide(std::to_string(options.boardId)), 10))
         throw std::runtime_error("cannot write the board id into hw/eeprom.bin");
-    if (options.region0) {
+    if (options.region0 || options.defaultRegion0) {
         const fs::path staging = HostPath(device, kRegionStagingPath);
         WriteHostFile(staging, region);
         const bool stored = handler.WriteRegionFromFile(0, Wide(kRegionStagingPath));
         fs::remove(staging, ec);
         if (!stored)
-            throw std::runtime_error("cannot store " + options.region0->string() +
-                                     " as EEPROM region 0");
+            throw std::runtime_error("cannot store " + what + " as EEPROM region 0");
     }
 }
 

@@ -13,8 +13,9 @@ namespace sim {
 extern const char kEepromDriverDevicePath[];
 
 // Places the driver file and, unless options.eeprom is false, hw/eeprom.bin:
-// 32768 bytes, formatted, with options.boardId and, when given, options.region0
-// as region 0. Throws std::runtime_error with a one-line reason.
+// 32768 bytes, formatted, with options.boardId and as region 0 options.region0
+// or else (unless options.defaultRegion0 is false) the default peripheral
+// configuration. Throws std::runtime_error with a one-line reason.
 void SetUpEeprom(const std::filesystem::path& device, const DeviceOptions& options);
 
 }  // namespace sim

@@ -74,6 +74,12 @@ TEST(DeviceInit, RefusesBadArgumentsWithOneLine) {
         {"device", "init", printer, "--region0", scratch.Root().string()},
         {"device", "init", printer, "--no-eeprom", "--region0", region},
         {"device", "init", printer, "--no-eeprom", "--board-id", "5"},
+        {"device", "init", printer, "--region0", region, "--no-region0"},
+        {"device", "init", printer, "--product", "X", "--region0", region},
+        {"device", "init", printer, "--product", "X", "--no-region0"},
+        {"device", "init", printer, "--product", "X", "--no-eeprom"},
+        {"device", "init", printer, "--product", "\xFF\xFE"},
+        {"device", "init", printer, "--product"},
         {"device", "init", aFile},
     };
     for (const auto& args : cases) {

@@ -1,15 +1,21 @@
 #include "app.h"
 
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <iostream>
+
+#include "platform/host/device_root.h"
 
 namespace fwsetup {
 namespace {
 
 const CommandGroup kCommandGroups[] = {
-    AddDeviceCommands, AddInstallCommand, AddPayloadCommands, AddPackageCommands, AddUiCommands,
-    AddUpgradeCommand, AddNkbinCommands,  AddEepromCommands,  AddDemoCommand,     AddFpgaCommands,
+    AddDeviceCommands, AddInstallCommand, AddPayloadCommands, AddPackageCommands,
+    AddUiCommands,     AddUpgradeCommand, AddNkbinCommands,   AddEepromCommands,
+    AddDemoCommand,    AddFpgaCommands,   AddPeriphCommands,
 };
 
 std::filesystem::path SelfDir(const char* argv0) {
@@ -18,6 +24,34 @@ std::filesystem::path SelfDir(const char* argv0) {
     if (ec)
         self = std::filesystem::absolute(argv0, ec);
     return self.parent_path();
+}
+
+// True when the command line asks for JSON output (--json before any "--").
+bool WantsJson(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--") == 0)
+            return false;
+        if (std::strcmp(argv[i], "--json") == 0)
+            return true;
+    }
+    return false;
+}
+
+// The one-line error on stderr and, for a command asked for JSON, the error as
+// the one JSON document on stdout.
+int Refuse(const std::string& message, bool json) {
+    std::cerr << "fwsetup: " << message << "\n";
+    if (json) {
+        rapidjson::StringBuffer buffer;
+        rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+        writer.StartObject();
+        writer.Key("error");
+        const std::string text = ValidUtf8(message);
+        writer.String(text.c_str(), static_cast<rapidjson::SizeType>(text.size()));
+        writer.EndObject();
+        std::cout << buffer.GetString() << "\n";
+    }
+    return kExitUsage;
 }
 
 }  // namespace
@@ -33,6 +67,59 @@ uint64_t ParseUnsignedNumber(const std::string& what, const std::string& text, u
     if (value > maximum)
         throw UsageError(what + ": " + text + " is more than " + std::to_string(maximum));
     return value;
+}
+
+std::filesystem::path UseDevice(const std::string& device) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (device.empty() || !fs::is_directory(fs::path(device) / "fs", ec) ||
+        !fs::is_directory(fs::path(device) / "hw", ec))
+        throw UsageError("--device: '" + device + "' is not a simulated printer (no fs/ and hw/)");
+    const fs::path absolute = fs::absolute(device, ec);
+    platform::host::SetDeviceRoot(absolute.string());
+    return absolute;
+}
+
+std::string ValidUtf8(const std::string& text) {
+    std::string valid;
+    valid.reserve(text.size());
+    size_t i = 0;
+    while (i < text.size()) {
+        const unsigned char lead = static_cast<unsigned char>(text[i]);
+        size_t length = 0;
+        uint32_t minimum = 0;
+        if (lead < 0x80) {
+            length = 1;
+        } else if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+            minimum = 0x80;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            minimum = 0x800;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            minimum = 0x10000;
+        }
+        bool ok = length > 0 && i + length <= text.size();
+        uint32_t code = length == 1 ? lead : (lead & (0x7F >> length));
+        for (size_t k = 1; ok && k < length; ++k) {
+            const unsigned char next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80)
+                ok = false;
+            code = (code << 6) | (next & 0x3F);
+        }
+        if (ok && length > 1 &&
+            (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)))
+            ok = false;
+        if (ok) {
+            valid.append(text, i, length);
+            i += length;
+        } else {
+            valid += "\xEF\xBF\xBD";
+            ++i;
+        }
+    }
+    return valid;
 }
 
 int Main(int argc, char** argv) {
@@ -52,14 +139,11 @@ int Main(int argc, char** argv) {
     } catch (const CLI::CallForAllHelp& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
-        std::cerr << "fwsetup: " << e.what() << "\n";
-        return kExitUsage;
+        return Refuse(e.what(), WantsJson(argc, argv));
     } catch (const UsageError& e) {
-        std::cerr << "fwsetup: " << e.what() << "\n";
-        return kExitUsage;
+        return Refuse(e.what(), WantsJson(argc, argv));
     } catch (const std::exception& e) {
-        std::cerr << "fwsetup: " << e.what() << "\n";
-        return kExitUsage;
+        return Refuse(e.what(), WantsJson(argc, argv));
     }
     return ctx.exitCode;
 }

@@ -30,6 +30,14 @@ struct CommandContext {
     std::filesystem::path modulesDir;  // the folder holding the built setup modules
 };
 
+// The device folder given to --device, made this process's device; its absolute
+// path. Throws UsageError when it is not a simulated printer (no fs/ and hw/).
+std::filesystem::path UseDevice(const std::string& device);
+
+// text with every byte that does not belong to a UTF-8 sequence replaced by
+// U+FFFD, for JSON output.
+std::string ValidUtf8(const std::string& text);
+
 // One group of commands: adds its subcommands to the app; their callbacks set ctx.exitCode.
 typedef void (*CommandGroup)(CLI::App& app, CommandContext& ctx);
 
@@ -43,6 +51,7 @@ void AddNkbinCommands(CLI::App& app, CommandContext& ctx);
 void AddEepromCommands(CLI::App& app, CommandContext& ctx);
 void AddDemoCommand(CLI::App& app, CommandContext& ctx);
 void AddFpgaCommands(CLI::App& app, CommandContext& ctx);
+void AddPeriphCommands(CLI::App& app, CommandContext& ctx);
 
 // Runs one command line; returns the exit code.
 int Main(int argc, char** argv);

@@ -32,17 +32,6 @@ struct EepromArgs {
     std::string boardId;
 };
 
-// The device folder, made this process's device; a bad one is a usage error.
-fs::path UseDevice(const std::string& device) {
-    std::error_code ec;
-    if (device.empty() || !fs::is_directory(fs::path(device) / "fs", ec) ||
-        !fs::is_directory(fs::path(device) / "hw", ec))
-        throw UsageError("--device: '" + device + "' is not a simulated printer (no fs/ and hw/)");
-    const fs::path absolute = fs::absolute(device, ec);
-    platform::host::SetDeviceRoot(absolute.string());
-    return absolute;
-}
-
 // A number, decimal or with 0x in hexadecimal, 0..maximum.
 unsigned long ParseNumber(const std::string& what, const std::string& text, unsigned long maximum) {
     const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
