@@ -15,6 +15,10 @@ std::string FileMd5Hex(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
     if (!in)
         throw std::runtime_error("cannot open " + file.string());
+    return StreamMd5Hex(in, file.string());
+}
+
+std::string StreamMd5Hex(std::istream& in, const std::string& name) {
     std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
     if (!context || EVP_DigestInit_ex(context.get(), EVP_md5(), nullptr) != 1) {
         throw std::runtime_error("MD5 is not available");
@@ -28,7 +32,7 @@ std::string FileMd5Hex(const fs::path& file) {
         }
     }
     if (in.bad())
-        throw std::runtime_error("cannot read " + file.string());
+        throw std::runtime_error("cannot read " + name);
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int size = 0;
     if (EVP_DigestFinal_ex(context.get(), digest, &size) != 1)

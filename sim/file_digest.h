@@ -3,12 +3,16 @@
 #define FWSETUP_SIM_FILE_DIGEST_H
 
 #include <filesystem>
+#include <istream>
 #include <string>
 
 namespace sim {
 
 // The MD5 of a file as 32 lower-case hexadecimal digits. Throws std::runtime_error.
 std::string FileMd5Hex(const std::filesystem::path& file);
+// The MD5 of what a stream holds from where it stands to its end; name is for
+// the message. Throws std::runtime_error.
+std::string StreamMd5Hex(std::istream& in, const std::string& name);
 
 }  // namespace sim
 
