@@ -30,14 +30,7 @@ const StandInProgram kStandInPrograms[] = {
 const size_t kStandInProgramCount = sizeof(kStandInPrograms) / sizeof(kStandInPrograms[0]) - 1;
 
 fs::path HostPath(const fs::path& device, const std::string& devicePath) {
-    std::string rel = devicePath;
-    for (char& c : rel) {
-        if (c == '\\')
-            c = '/';
-    }
-    while (!rel.empty() && rel[0] == '/')
-        rel.erase(0, 1);
-    return device / "fs" / rel;
+    return device / DeviceRelativePath(devicePath);
 }
 
 namespace {
