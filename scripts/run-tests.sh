@@ -12,5 +12,5 @@ cmake --build --preset asan
 ctest --preset asan -j "$jobs"
 
 cmake --preset tsan -DFWSETUP_BUILD_BENCHMARKS=OFF >/dev/null
-cmake --build --preset tsan --target test_runtime test_properties test_periphconfig
-ctest --preset tsan -j "$jobs" -R '^(Runtime|PropertyThreads|JsonLock)'
+cmake --build --preset tsan --target test_runtime test_platform test_properties test_periphconfig
+ctest --preset tsan -j "$jobs" -R '^(Runtime|PowerCut|PropertyThreads|JsonLock)'

@@ -1,7 +1,17 @@
 #include "sim/device.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 
+#include "platform/host/safe_files.h"
+#include "sim/device_files.h"
 #include "sim/eeprom_setup.h"
 
 namespace fs = std::filesystem;
@@ -20,40 +30,67 @@ const StandInProgram kStandInPrograms[] = {
 const size_t kStandInProgramCount = sizeof(kStandInPrograms) / sizeof(kStandInPrograms[0]) - 1;
 
 fs::path HostPath(const fs::path& device, const std::string& devicePath) {
-    std::string rel = devicePath;
-    for (char& c : rel) {
-        if (c == '\\')
-            c = '/';
-    }
-    while (!rel.empty() && rel[0] == '/')
-        rel.erase(0, 1);
-    return device / "fs" / rel;
+    return device / DeviceRelativePath(devicePath);
 }
 
 namespace {
 
-void FillDevice(const fs::path& device, const DeviceOptions& options, const fs::path& binDir) {
-    std::error_code ec;
-    for (size_t i = 0; i < kStandardFolderCount; ++i) {
-        fs::create_directories(device / "fs" / kStandardFolders[i], ec);
-        if (ec)
-            throw std::runtime_error("cannot create " + (device / "fs").string() + ": " +
-                                     ec.message());
+using platform::host::UniqueFd;
+
+std::string ReadHostProgram(const fs::path& from) {
+    std::ifstream in(from, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!in.is_open() || in.bad())
+        throw std::runtime_error("cannot read " + from.string());
+    return bytes;
+}
+
+// Makes DEVICE/fs and DEVICE/hw, which must be new: nothing of that name, not
+// even a dangling link, may be there already.
+void MakeTopFolders(const fs::path& device) {
+    UniqueFd top(platform::host::OpenTrustedFolder(device.string()));
+    if (!top.Valid())
+        throw std::runtime_error("cannot open " + device.string() + ": " + std::strerror(errno));
+    if (mkdirat(top.Get(), "fs", 0777) != 0)
+        throw std::runtime_error("cannot create " + (device / "fs").string() + ": " +
+                                 std::strerror(errno));
+    if (mkdirat(top.Get(), "hw", 0777) != 0) {
+        const int error = errno;
+        unlinkat(top.Get(), "fs", AT_REMOVEDIR);
+        throw std::runtime_error("cannot create " + (device / "hw").string() + ": " +
+                                 std::strerror(error));
     }
-    fs::create_directories(device / "hw" / "flash", ec);
-    if (ec)
-        throw std::runtime_error("cannot create " + (device / "hw").string() + ": " + ec.message());
+}
+
+void MakeDeviceFolder(const fs::path& device, const std::string& relative) {
+    UniqueFd folder(platform::host::OpenFolderBelow(device.string(), relative, true));
+    if (!folder.Valid())
+        throw std::runtime_error("cannot create " + (device / relative).string() + ": " +
+                                 std::strerror(errno));
+}
+
+void FillDevice(const fs::path& device, const DeviceOptions& options, const fs::path& binDir) {
+    for (size_t i = 0; i < kStandardFolderCount; ++i)
+        MakeDeviceFolder(device, std::string("fs/") + kStandardFolders[i]);
+    MakeDeviceFolder(device, "hw/flash");
     for (size_t i = 0; i < kStandInProgramCount; ++i) {
         const StandInProgram& program = kStandInPrograms[i];
         const fs::path from = binDir / program.hostProgram;
-        const fs::path to = HostPath(device, program.devicePath);
-        fs::create_directories(to.parent_path(), ec);
-        fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
-        if (ec)
+        std::string bytes;
+        try {
+            bytes = ReadHostProgram(from);
+            WriteDeviceFile(device, DeviceRelativePath(program.devicePath), bytes, 0755);
+        } catch (const std::exception& e) {
             throw std::runtime_error("cannot place " + std::string(program.devicePath) + " from " +
-                                     from.string() + ": " + ec.message());
+                                     from.string() + ": " + e.what());
+        }
     }
     SetUpEeprom(device, options);
+}
+
+bool Occupied(const fs::path& path) {
+    std::error_code ec;
+    return fs::symlink_status(path, ec).type() != fs::file_type::not_found;
 }
 
 }  // namespace
@@ -65,10 +102,20 @@ void InitDevice(const fs::path& device, const DeviceOptions& options, const fs::
     if (fs::exists(device, ec) && !fs::is_directory(device, ec)) {
         throw std::runtime_error("'" + device.string() + "' is not a folder");
     }
-    if (fs::exists(device / "fs", ec) || fs::exists(device / "hw", ec)) {
+    if (Occupied(device / "fs") || Occupied(device / "hw")) {
         throw std::runtime_error("'" + device.string() + "' already holds a device");
     }
     const bool deviceIsNew = !fs::exists(device, ec);
+    fs::create_directories(device, ec);
+    if (ec)
+        throw std::runtime_error("cannot create " + device.string() + ": " + ec.message());
+    try {
+        MakeTopFolders(device);
+    } catch (...) {
+        if (deviceIsNew)
+            fs::remove(device, ec);
+        throw;
+    }
     try {
         FillDevice(device, options, binDir);
     } catch (...) {

@@ -1,6 +1,7 @@
 #include "sim/eeprom_setup.h"
 
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "eeprom/wec_eeprom_handler.h"
 #include "platform/host/device_root.h"
 #include "sim/default_peripherals.h"
+#include "sim/device_files.h"
 
 namespace fs = std::filesystem;
 
@@ -18,8 +20,9 @@ const char kEepromDriverDevicePath[] = "\\boot\\EEPromUtilDriver.dll";
 
 namespace {
 
-// Where region 0's file waits on the device while the handler stores it.
-const char kRegionStagingPath[] = "\\eeprom-region0.staging";
+// Region 0's file waits in the device's root folder, under a new name of its
+// own, while the handler stores it.
+const char kRegionStagingPrefix[] = "eeprom-region0-";
 
 // Makes the device the platform's device for as long as it lives.
 class DeviceRootScope {
@@ -35,14 +38,6 @@ class DeviceRootScope {
     std::string previous_;
 };
 
-void WriteHostFile(const fs::path& path, const std::vector<char>& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out)
-        throw std::runtime_error("cannot write " + path.string());
-}
-
 WString Wide(const std::string& text) {
     WString wide;
     if (!platform::host::Utf8ToUtf16(text, wide))
@@ -53,11 +48,8 @@ WString Wide(const std::string& text) {
 }  // namespace
 
 void SetUpEeprom(const fs::path& device, const DeviceOptions& options) {
-    const fs::path driver = HostPath(device, kEepromDriverDevicePath);
-    std::error_code ec;
-    fs::create_directories(driver.parent_path(), ec);
-    const std::string marker = "simulated EEPROM utility driver (device EPM1:)\n";
-    WriteHostFile(driver, std::vector<char>(marker.begin(), marker.end()));
+    WriteDeviceFile(device, DeviceRelativePath(kEepromDriverDevicePath),
+                    "simulated EEPROM utility driver (device EPM1:)\n");
     if (!options.eeprom)
         return;
 
@@ -65,7 +57,7 @@ void SetUpEeprom(const fs::path& device, const DeviceOptions& options) {
         throw std::runtime_error("board id " + std::to_string(options.boardId) +
                                  " is out of range (0..65535)");
     // Region 0: a file, the default peripheral configuration, or nothing.
-    std::vector<char> region;
+    std::string region;
     std::string what = "the default peripheral configuration";
     if (options.region0) {
         what = options.region0->string();
@@ -86,8 +78,8 @@ void SetUpEeprom(const fs::path& device, const DeviceOptions& options) {
                                  std::to_string(EEPromLayout::kMaxPayload));
 
     // A blank chip, then everything else through the module's handler.
-    WriteHostFile(device / "hw" / "eeprom.bin",
-                  std::vector<char>(EEPromLayout::kSize, static_cast<char>(0xFF)));
+    WriteDeviceFile(device, "hw/eeprom.bin",
+                    std::string(EEPromLayout::kSize, static_cast<char>(0xFF)));
     DeviceRootScope root(device);
     WecEEPromHandler handler;
     if (!handler.IsOpen())
@@ -98,11 +90,9 @@ void SetUpEeprom(const fs::path& device, const DeviceOptions& options) {
                                  Wide(std::to_string(options.boardId)), 10))
         throw std::runtime_error("cannot write the board id into hw/eeprom.bin");
     if (options.region0 || options.defaultRegion0) {
-        const fs::path staging = HostPath(device, kRegionStagingPath);
-        WriteHostFile(staging, region);
-        const bool stored = handler.WriteRegionFromFile(0, Wide(kRegionStagingPath));
-        fs::remove(staging, ec);
-        if (!stored)
+        DeviceStagingFile staging(device, kRegionStagingPrefix);
+        staging.Write(region);
+        if (!handler.WriteRegionFromFile(0, staging.DevicePath()))
             throw std::runtime_error("cannot store " + what + " as EEPROM region 0");
     }
 }

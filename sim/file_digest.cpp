@@ -42,6 +42,10 @@ std::string FileMd5Hex(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
     if (!in)
         throw std::runtime_error("cannot open " + file.string());
+    return StreamMd5Hex(in, file.string());
+}
+
+std::string StreamMd5Hex(std::istream& in, const std::string& name) {
     const Md5Context context = StartMd5();
     std::vector<char> buffer(1 << 20);
     while (in) {
@@ -52,7 +56,7 @@ std::string FileMd5Hex(const fs::path& file) {
         }
     }
     if (in.bad())
-        throw std::runtime_error("cannot read " + file.string());
+        throw std::runtime_error("cannot read " + name);
     return FinishMd5(context);
 }
 

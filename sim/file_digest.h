@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <istream>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,9 @@ namespace sim {
 std::string FileMd5Hex(const std::filesystem::path& file);
 // The MD5 of bytes, the same way.
 std::string Md5Hex(const std::vector<uint8_t>& bytes);
+// The MD5 of what a stream holds from where it stands to its end; name is for
+// the message. Throws std::runtime_error.
+std::string StreamMd5Hex(std::istream& in, const std::string& name);
 
 }  // namespace sim
 

@@ -53,7 +53,10 @@ KernelImageLayout ReadKernelImageLayout(const fs::path& image) {
     const uint64_t fileSize = fs::file_size(image, ec);
     if (ec)
         throw KernelImageError("cannot read the size of " + image.string());
+    return ReadKernelImageLayout(in, fileSize);
+}
 
+KernelImageLayout ReadKernelImageLayout(std::istream& in, uint64_t fileSize) {
     KernelImageLayout layout;
     uint8_t header[15];
     ReadExactly(in, reinterpret_cast<char*>(header), 7, "shorter than the 7-byte signature");
@@ -137,6 +140,15 @@ void FlattenKernelImage(const fs::path& image, const KernelImageLayout& layout,
     std::ofstream flat(out, std::ios::binary | std::ios::trunc);
     if (!flat)
         throw std::runtime_error("cannot create " + out.string());
+    FlattenKernelImage(in, layout, flat);
+    flat.close();
+    if (!flat)
+        throw std::runtime_error("cannot write " + out.string());
+}
+
+void FlattenKernelImage(std::istream& in, const KernelImageLayout& layout, std::ostream& flat) {
+    CheckRecordsInsideImage(layout);
+    in.clear();
 
     std::vector<char> buffer(kPieceSize, char(0xFF));
     for (uint64_t left = layout.length; left > 0;) {
@@ -155,9 +167,9 @@ void FlattenKernelImage(const fs::path& image, const KernelImageLayout& layout,
             left -= piece;
         }
     }
-    flat.close();
+    flat.flush();
     if (!flat)
-        throw std::runtime_error("cannot write " + out.string());
+        throw std::runtime_error("cannot write the flat image");
 }
 
 std::vector<uint8_t> BuildKernelImage(KernelImagePlan plan) {

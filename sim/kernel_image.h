@@ -16,6 +16,8 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <istream>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -51,6 +53,8 @@ constexpr uint64_t kFlashSlotCapacity = 256ull * 1024 * 1024;
 // Reads the layout of the image file, checking the signature, that every record
 // lies inside the file, and every checksum. Throws KernelImageError.
 KernelImageLayout ReadKernelImageLayout(const std::filesystem::path& image);
+// The same from a stream open on an image of fileSize bytes, read from its start.
+KernelImageLayout ReadKernelImageLayout(std::istream& image, uint64_t fileSize);
 
 // Throws KernelImageError unless every record lies inside [start, start + length)
 // and the flat image fits a flash slot.
@@ -60,6 +64,8 @@ void CheckRecordsInsideImage(const KernelImageLayout& layout);
 // Throws KernelImageError or std::runtime_error; out may then be half written.
 void FlattenKernelImage(const std::filesystem::path& image, const KernelImageLayout& layout,
                         const std::filesystem::path& out);
+// The same between streams: out (at its start, empty) receives the flat image.
+void FlattenKernelImage(std::istream& image, const KernelImageLayout& layout, std::ostream& out);
 
 // One record of an image to build.
 struct KernelImageSource {

@@ -1,15 +1,21 @@
 #include "sim/snapshot.h"
 
-#include "sim/file_digest.h"
+#include <fcntl.h>
+#include <sys/stat.h>
 
-#include <fstream>
-#include <memory>
+#include <istream>
 #include <stdexcept>
+
+#include "platform/host/fd_file_buffer.h"
+#include "platform/host/safe_files.h"
+#include "sim/file_digest.h"
 
 namespace fs = std::filesystem;
 
 namespace sim {
 namespace {
+
+using platform::host::UniqueFd;
 
 void Record(const fs::path& device, const std::string& part, DeviceSnapshot& snapshot) {
     const fs::path top = device / part;
@@ -29,9 +35,17 @@ void Record(const fs::path& device, const std::string& part, DeviceSnapshot& sna
             entry.kind = SnapshotEntry::kFolder;
             rel += "/";
         } else if (fs::is_regular_file(status)) {
-            entry.kind = SnapshotEntry::kFile;
-            entry.size = it->file_size();
-            entry.digest = FileMd5Hex(it->path());
+            // Read without following anything below DEVICE; what stopped being a
+            // regular file in the meantime is recorded as something else.
+            UniqueFd fd(platform::host::OpenFileBelow(device.string(), rel, O_RDONLY));
+            struct stat st;
+            if (fd.Valid() && fstat(fd.Get(), &st) == 0) {
+                platform::host::FdFileBuffer buffer(fd.Release(), true, false);
+                std::istream in(&buffer);
+                entry.kind = SnapshotEntry::kFile;
+                entry.size = static_cast<uintmax_t>(st.st_size);
+                entry.digest = StreamMd5Hex(in, it->path().string());
+            }
         }
         snapshot[rel] = entry;
     }

@@ -11,7 +11,7 @@
 namespace sim {
 
 // One entry of a device folder: a folder, a file (size and content digest) or
-// something else (a link, a fifo), which is recorded but never read.
+// something else (a link, a fifo), which is recorded but never opened or followed.
 struct SnapshotEntry {
     enum Kind { kFolder, kFile, kOther } kind = kOther;
     uintmax_t size = 0;

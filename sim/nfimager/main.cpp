@@ -14,24 +14,31 @@
 // start, each record's data at its address minus the start, 0xFF elsewhere),
 // checks the digest when one was given, and only then replaces
 // DEVICE/hw/flash/slot<slot>.nb0. On any refusal the slot is left as it was.
+// No link below the device folder is followed: the image must be a regular
+// file, and a slot that is anything but a regular file is not written.
 //
 // Exit codes: 0 written; 2 bad command line or no device; 3 image missing or
 // unreadable; 4 image malformed or too large for a slot; 5 digest mismatch;
 // 6 slot not writable.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cctype>
 #include <cstdlib>
-#include <filesystem>
 #include <iostream>
 #include <optional>
 #include <string>
 
 #include "platform/host/device_root.h"
+#include "platform/host/fd_file_buffer.h"
+#include "platform/host/safe_files.h"
 #include "sim/file_digest.h"
 #include "sim/kernel_image.h"
 
-namespace fs = std::filesystem;
-
 namespace {
+
+using platform::host::UniqueFd;
 
 enum ExitCode {
     kWritten = 0,
@@ -112,55 +119,72 @@ int main(int argc, char** argv) {
     }
 
     WString imagePath;
-    std::string hostImage;
-    if (!platform::host::Utf8ToUtf16(request->image, imagePath) ||
-        !platform::host::MapDevicePath(imagePath, hostImage)) {
-        std::cerr << "nfimager: cannot map " << request->image << "\n";
-        return kImageMissing;
-    }
-    std::error_code ec;
-    if (!fs::is_regular_file(hostImage, ec)) {
+    UniqueFd imageFile;
+    if (platform::host::Utf8ToUtf16(request->image, imagePath))
+        imageFile.Reset(platform::host::OpenDeviceFile(imagePath, O_RDONLY));
+    struct stat imageStat;
+    if (!imageFile.Valid() || fstat(imageFile.Get(), &imageStat) != 0) {
         std::cerr << "nfimager: no image at " << request->image << "\n";
         return kImageMissing;
     }
+    platform::host::FdFileBuffer imageBuffer(imageFile.Release(), true, false);
+    std::istream image(&imageBuffer);
 
     sim::KernelImageLayout layout;
     try {
-        layout = sim::ReadKernelImageLayout(hostImage);
+        layout = sim::ReadKernelImageLayout(image, static_cast<uint64_t>(imageStat.st_size));
         sim::CheckRecordsInsideImage(layout);
     } catch (const std::exception& e) {
         std::cerr << "nfimager: " << request->image << ": " << e.what() << "\n";
         return kImageMalformed;
     }
 
-    const fs::path flash = fs::path(device) / "hw" / "flash";
-    const fs::path slot = flash / ("slot" + std::to_string(request->slot) + ".nb0");
-    const fs::path partial = flash / (".slot" + std::to_string(request->slot) + ".nb0.partial");
-    fs::create_directories(flash, ec);
+    // The slot is replaced only when it is a regular file (or not there yet).
+    const std::string slotName = "slot" + std::to_string(request->slot) + ".nb0";
+    UniqueFd flash(platform::host::OpenFolderBelow(device, "hw/flash", true));
+    struct stat slotStat;
+    if (!flash.Valid() ||
+        (fstatat(flash.Get(), slotName.c_str(), &slotStat, AT_SYMLINK_NOFOLLOW) == 0 &&
+         !S_ISREG(slotStat.st_mode))) {
+        std::cerr << "nfimager: cannot write hw/flash/" << slotName << "\n";
+        return kSlotNotWritable;
+    }
+    std::string partial;
+    UniqueFd partialFile(
+        platform::host::CreateUniqueFileAt(flash.Get(), "." + slotName + ".partial-", partial));
+    if (!partialFile.Valid()) {
+        std::cerr << "nfimager: cannot write hw/flash/" << slotName << "\n";
+        return kSlotNotWritable;
+    }
+    auto discard = [&] { unlinkat(flash.Get(), partial.c_str(), 0); };
     try {
-        sim::FlattenKernelImage(hostImage, layout, partial);
+        platform::host::FdFileBuffer flatBuffer(partialFile.Release(), true, true);
+        std::iostream flat(&flatBuffer);
+        sim::FlattenKernelImage(image, layout, flat);
         if (request->digest) {
-            const std::string actual = sim::FileMd5Hex(partial);
+            flat.seekg(0);
+            const std::string actual = sim::StreamMd5Hex(flat, "the flat image");
             if (actual != *request->digest) {
-                fs::remove(partial, ec);
+                discard();
                 std::cerr << "nfimager: digest mismatch: expected " << *request->digest
                           << ", flat image " << actual << "\n";
                 return kDigestMismatch;
             }
         }
+        if (!flatBuffer.Close())
+            throw std::runtime_error("cannot write the flat image");
     } catch (const sim::KernelImageError& e) {
-        fs::remove(partial, ec);
+        discard();
         std::cerr << "nfimager: " << request->image << ": " << e.what() << "\n";
         return kImageMalformed;
     } catch (const std::exception& e) {
-        fs::remove(partial, ec);
+        discard();
         std::cerr << "nfimager: " << e.what() << "\n";
         return kSlotNotWritable;
     }
-    fs::rename(partial, slot, ec);
-    if (ec) {
-        fs::remove(partial, ec);
-        std::cerr << "nfimager: cannot write " << slot.string() << "\n";
+    if (renameat(flash.Get(), partial.c_str(), flash.Get(), slotName.c_str()) != 0) {
+        discard();
+        std::cerr << "nfimager: cannot write hw/flash/" << slotName << "\n";
         return kSlotNotWritable;
     }
     return kWritten;

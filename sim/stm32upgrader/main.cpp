@@ -20,25 +20,37 @@
 //     upgrader.log      one line per start: argv[1] exactly as received
 //     force-exit-code   optional, written by tests: a decimal code; the upgrader
 //                       logs its start, programs nothing and exits with that code
+// No link below the device folder is followed, and only regular files are read
+// or written there: anything else at one of these names (or at the image's
+// path) leaves the coprocessor as it was (a log or state that cannot be
+// written: exit 6; an image that is not a regular file: exit 3; a
+// force-exit-code that is not one counts as none).
 //
 // Exit codes: 0 programmed; 2 bad command line or no device; 3 image missing or
 // unreadable; 4 image empty; 5 image malformed; 6 coprocessor state not writable.
 // Codes outside 0..255 (a forced 9997) are written in decimal to the file named
 // by FWSETUP_EXIT_CODE_FILE, the way every program of the simulated printer
 // reports them.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <optional>
+#include <sstream>
 #include <string>
 
 #include "platform/host/device_root.h"
+#include "platform/host/safe_files.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+
+using platform::host::UniqueFd;
 
 enum ExitCode {
     kProgrammed = 0,
@@ -49,13 +61,20 @@ enum ExitCode {
     kStateNotWritable = 6,
 };
 
-// Ends the program with code, reporting codes outside 0..255 through the exit-code file.
+// Ends the program with code, reporting codes outside 0..255 through the
+// exit-code file (never followed when it is a link, never opened when it is
+// not a regular file).
 int Answer(long code) {
     if (code < 0 || code > 255) {
         const char* file = std::getenv("FWSETUP_EXIT_CODE_FILE");
         if (file && *file) {
-            std::ofstream out(file, std::ios::trunc);
-            out << code;
+            const fs::path path(file);
+            UniqueFd out(platform::host::OpenFileBelow(path.parent_path().string(),
+                                                       path.filename().string(),
+                                                       O_WRONLY | O_CREAT | O_TRUNC));
+            const std::string text = std::to_string(code);
+            if (out.Valid())
+                platform::host::WriteAllFd(out.Get(), text.data(), text.size());
         }
         return 1;
     }
@@ -124,42 +143,31 @@ int ParseImage(const std::string& image, std::optional<std::string>& version) {
     return kProgrammed;
 }
 
-// Writes contents to path through a temporary file, so that a failure keeps the old file.
-bool ReplaceFile(const fs::path& path, const std::string& contents) {
-    const fs::path temporary = path.string() + ".new";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << contents;
-        out.close();
-        if (!out)
-            return false;
-    }
-    std::error_code ec;
-    fs::rename(temporary, path, ec);
-    return !ec;
-}
-
 long Run(int argc, char** argv) {
     const std::string device = platform::host::DeviceRoot();
     if (device.empty()) {
         std::cerr << "stm32upgrader: FWSETUP_DEVICE is not set\n";
         return kBadCommandLine;
     }
-    const fs::path ble = fs::path(device) / "hw" / "ble";
-    std::error_code ec;
-    fs::create_directories(ble, ec);
-    if (ec)
+    UniqueFd ble(platform::host::OpenFolderBelow(device, "hw/ble", true));
+    if (!ble.Valid())
         return kStateNotWritable;
 
     const std::string commandLine = argc > 1 ? argv[1] : std::string();
     {
-        std::ofstream log(ble / "upgrader.log", std::ios::app);
-        log << commandLine << "\n";
+        UniqueFd log(
+            platform::host::OpenFileAt(ble.Get(), "upgrader.log", O_WRONLY | O_CREAT | O_APPEND));
+        const std::string line = commandLine + "\n";
+        if (!log.Valid() || !platform::host::WriteAllFd(log.Get(), line.data(), line.size()))
+            return kStateNotWritable;
     }
 
-    std::ifstream forced(ble / "force-exit-code");
+    // Anything but a regular file there counts as no forced code.
+    std::string forcedText;
     long forcedCode = 0;
-    if (forced && forced >> forcedCode)
+    if (platform::host::ReadFileAt(ble.Get(), "force-exit-code", 64, forcedText) ==
+            platform::host::kFileRead &&
+        std::istringstream(forcedText) >> forcedCode)
         return forcedCode;
 
     const std::string imagePath = ImageArgument(commandLine);
@@ -168,19 +176,14 @@ long Run(int argc, char** argv) {
         return kBadCommandLine;
     }
     WString wideImagePath;
-    std::string hostImagePath;
-    if (!platform::host::Utf8ToUtf16(imagePath, wideImagePath) ||
-        !platform::host::MapDevicePath(wideImagePath, hostImagePath)) {
-        return kImageMissing;
-    }
-    if (!fs::is_regular_file(hostImagePath, ec)) {
+    UniqueFd imageFile;
+    if (platform::host::Utf8ToUtf16(imagePath, wideImagePath))
+        imageFile.Reset(platform::host::OpenDeviceFile(wideImagePath, O_RDONLY));
+    std::string image;
+    if (!imageFile.Valid() || !platform::host::ReadAllFd(imageFile.Get(), SIZE_MAX, image)) {
         std::cerr << "stm32upgrader: no image at " << imagePath << "\n";
         return kImageMissing;
     }
-    std::ifstream in(hostImagePath, std::ios::binary);
-    if (!in)
-        return kImageMissing;
-    std::string image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 
     std::optional<std::string> version;
     const int parsed = ParseImage(image, version);
@@ -188,15 +191,13 @@ long Run(int argc, char** argv) {
         std::cerr << "stm32upgrader: image " << imagePath << " refused (code " << parsed << ")\n";
         return parsed;
     }
-    if (!ReplaceFile(ble / "firmware.bin", image))
+    if (!platform::host::ReplaceFileAt(ble.Get(), "firmware.bin", image))
         return kStateNotWritable;
     if (version) {
-        if (!ReplaceFile(ble / "version", *version))
+        if (!platform::host::ReplaceFileAt(ble.Get(), "version", *version))
             return kStateNotWritable;
-    } else {
-        fs::remove(ble / "version", ec);
-        if (ec)
-            return kStateNotWritable;
+    } else if (unlinkat(ble.Get(), "version", 0) != 0 && errno != ENOENT) {
+        return kStateNotWritable;
     }
     return kProgrammed;
 }

@@ -6,15 +6,16 @@
 // gives ("boot\x.json" -> \boot\x.json; folders are created, existing names are
 // matched without regard to case) and the exit code is 0. Anything else (no
 // such file, empty, cut short, damaged, not a cabinet, a name that is not a
-// plain relative path) installs nothing and exits with 1. The cabinet is read
-// and checked completely in memory before the first file is written.
+// plain relative path, a link or special file on the way) installs nothing
+// and exits with 1. The cabinet is read and checked completely in memory
+// before the first file is written. No link below the device folder is ever
+// followed, and only regular files are read or replaced.
+#include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
+#include <cstdint>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <set>
 #include <string>
 #include <vector>
@@ -79,57 +80,31 @@ struct Target {
     const std::vector<uint8_t>* data;
 };
 
-bool IsDirectory(const std::string& hostPath) {
-    struct stat st;
-    return stat(hostPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+// What the device holds at a device path: false when the path cannot be used
+// (a link or a special file on the way or there).
+bool Look(const WString& devicePath, platform::host::DeviceEntry& entry) {
+    return platform::host::ResolveDevicePath(devicePath, entry);
 }
 
-bool Exists(const std::string& hostPath) {
-    struct stat st;
-    return lstat(hostPath.c_str(), &st) == 0;
+bool IsFolder(const platform::host::DeviceEntry& entry) {
+    return entry.exists && S_ISDIR(entry.st.st_mode);
 }
 
-// Writes one file: its folders first, then the contents through a temporary
-// file in the same folder that is renamed over the name.
+// Writes one file: its folders first (matched without regard to case, made
+// with the case given), then the contents through a temporary file in the
+// same folder that is renamed over the name. Nothing is ever followed.
 bool Install(const Target& target, std::string& reason) {
     const WString devicePath = Join(target.components, target.components.size());
-    for (size_t depth = 1; depth < target.components.size(); ++depth) {
-        std::string folder;
-        if (!platform::host::MapDevicePath(Join(target.components, depth), folder)) {
-            reason = "cannot map a folder of a cabinet file";
-            return false;
-        }
-        if (IsDirectory(folder))
-            continue;
-        if (Exists(folder) || mkdir(folder.c_str(), 0777) != 0) {
-            reason = "cannot create the folder " + folder;
-            return false;
-        }
-    }
-    std::string host;
-    if (!platform::host::MapDevicePath(devicePath, host) || IsDirectory(host)) {
-        reason = "cannot write " + host;
-        return false;
-    }
-    std::string temporary = host + ".wceldcmd-XXXXXX";
-    const int fd = mkstemp(&temporary[0]);
-    if (fd < 0) {
-        reason = "cannot write " + host;
+    platform::host::DeviceEntry entry;
+    if (!platform::host::ResolveDevicePath(devicePath, entry, true) || !entry.folder.Valid() ||
+        IsFolder(entry)) {
+        reason = "cannot write " + entry.hostPath;
         return false;
     }
     const std::vector<uint8_t>& data = *target.data;
-    size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = write(fd, data.data() + done, data.size() - done);
-        if (n <= 0)
-            break;
-        done += static_cast<size_t>(n);
-    }
-    const bool closed = close(fd) == 0;
-    if (done != data.size() || !closed || chmod(temporary.c_str(), 0644) != 0 ||
-        rename(temporary.c_str(), host.c_str()) != 0) {
-        unlink(temporary.c_str());
-        reason = "cannot write " + host;
+    if (!platform::host::ReplaceFileAt(entry.folder.Get(), entry.name,
+                                       std::string(data.begin(), data.end()), 0644)) {
+        reason = "cannot write " + entry.hostPath;
         return false;
     }
     return true;
@@ -151,15 +126,13 @@ int main(int argc, char** argv) {
         !platform::host::MapDevicePath(cabPath, hostCab)) {
         return Fail("cannot map the cabinet path (is FWSETUP_DEVICE set?)");
     }
-    struct stat st;
-    if (stat(hostCab.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    platform::host::UniqueFd cab(platform::host::OpenDeviceFile(cabPath, O_RDONLY));
+    if (!cab.Valid())
         return Fail("no cabinet at " + hostCab);
-    }
-    std::ifstream in(hostCab, std::ios::binary);
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                               std::istreambuf_iterator<char>());
-    if (in.bad())
+    std::string raw;
+    if (!platform::host::ReadAllFd(cab.Get(), SIZE_MAX, raw))
         return Fail("cannot read " + hostCab);
+    const std::vector<uint8_t> bytes(raw.begin(), raw.end());
 
     std::vector<sim::CabinetEntry> entries;
     std::string reason;
@@ -177,18 +150,17 @@ int main(int argc, char** argv) {
             return Fail("cabinet file name \"" + entry.name + "\" is not a relative path");
         }
         target.data = &entry.data;
-        std::string host;
-        if (!platform::host::MapDevicePath(Join(target.components, target.components.size()),
-                                           host)) {
+        platform::host::DeviceEntry there;
+        if (!Look(Join(target.components, target.components.size()), there)) {
             return Fail("cabinet file \"" + entry.name + "\" cannot be placed on the device");
         }
-        if (IsDirectory(host))
+        if (IsFolder(there))
             return Fail("\"" + entry.name + "\" is a folder on the device");
         files.insert(Lower(Join(target.components, target.components.size())));
         for (size_t depth = 1; depth < target.components.size(); ++depth) {
-            std::string folder;
-            if (!platform::host::MapDevicePath(Join(target.components, depth), folder) ||
-                (Exists(folder) && !IsDirectory(folder))) {
+            platform::host::DeviceEntry folder;
+            if (!Look(Join(target.components, depth), folder) ||
+                (folder.exists && !IsFolder(folder))) {
                 return Fail("a folder of \"" + entry.name + "\" is a file on the device");
             }
             folders.insert(Lower(Join(target.components, depth)));

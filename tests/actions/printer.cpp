@@ -125,11 +125,15 @@ void PackageBuilder::AddFile(const std::string& devicePath, const std::string& c
     WriteHostFile(Place(files_, devicePath), contents);
 }
 
-void PackageBuilder::AddUpgrader() {
-    const fs::path to = Place(files_, "\\UpgradeTemp\\STM32Upgrader");
+void PackageBuilder::AddUpgrader(UpgraderDelivery how) {
+    const fs::path to = Place(how == UpgraderDelivery::kInTheNestedCabinet ? payload_ : files_,
+                              "\\UpgradeTemp\\STM32Upgrader");
     fs::create_directories(to.parent_path());
     fs::copy_file(fs::path(FWSETUP_BIN_DIR) / "fwsetup-sim-stm32upgrader", to,
                   fs::copy_options::overwrite_existing);
+    if (how != UpgraderDelivery::kBesideTheCabinet)
+        fs::permissions(to, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                                fs::perms::others_read);
 }
 
 fs::path PackageBuilder::Make() {

@@ -60,8 +60,14 @@ class PackageBuilder {
 
     void AddPayloadFile(const std::string& devicePath, const std::string& contents);
     void AddFile(const std::string& devicePath, const std::string& contents);
+    // How the package delivers the simulated coprocessor upgrader.
+    enum class UpgraderDelivery {
+        kBesideTheCabinet,          // among the files the installer copies
+        kBesideWithoutExecuteBits,  // the same, its host file without execute bits
+        kInTheNestedCabinet,        // inside the nested CAB (the loader writes no execute bits)
+    };
     // The simulated coprocessor upgrader, delivered as "\UpgradeTemp\STM32Upgrader".
-    void AddUpgrader();
+    void AddUpgrader(UpgraderDelivery how = UpgraderDelivery::kBesideTheCabinet);
     // The package folder.
     fs::path Make();
 

@@ -11,9 +11,11 @@
 #include <ostream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/host/device_root.h"
 #include "platform/process.h"
 #include "support/child_process.h"
 #include "support/power_cut.h"
@@ -229,6 +231,51 @@ TEST(PowerCut, WithoutTheCountFileNothingIsCounted) {
     });
     EXPECT_TRUE(outcome.Passed()) << outcome.Describe();
     EXPECT_FALSE(fs::exists(device.Hw() / "power-cut-happened"));
+}
+
+// Threads of one process share its power: once one of them is cut, none of
+// them gets a file call through, and the cut happens exactly once.
+TEST(PowerCut, ThreadsShareTheCut) {
+    TempDevice device;
+    // In this process (the cut ends with the device), so that the thread
+    // sanitizer sees the threads.
+    fwtest::SetPowerCutAfter(device, 40);
+    platform::host::SetDeviceRoot(device.Root().string());
+    const int kCalls = 60;
+    std::vector<std::vector<char>> results(3, std::vector<char>(kCalls, 0));
+    std::vector<std::thread> threads;
+    for (size_t t = 0; t < results.size(); ++t) {
+        threads.emplace_back([t, &results] {
+            for (int i = 0; i < kCalls; ++i) {
+                const std::string name = "\\t" + std::to_string(t) + "-" + std::to_string(i);
+                results[t][i] = platform::CreateDirectory(W(name)) ? 1 : 0;
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    size_t succeeded = 0;
+    for (const std::vector<char>& calls : results) {
+        bool failedBefore = false;
+        for (char ok : calls) {
+            if (ok) {
+                ++succeeded;
+                EXPECT_FALSE(failedBefore) << "a call went through after the cut";
+            } else {
+                failedBefore = true;
+            }
+        }
+    }
+    EXPECT_EQ(succeeded, 39u);
+    const PowerCut cut = fwtest::ReadPowerCut(device);
+    EXPECT_EQ(cut.number, 40u);
+    EXPECT_EQ(cut.kind, "create-folder");
+    size_t folders = 0;
+    for (const auto& entry : fs::directory_iterator(device.Fs())) {
+        (void)entry;
+        ++folders;
+    }
+    EXPECT_EQ(folders, 39u);
 }
 
 TEST(PlatformFlush, FlushesFilesOnly) {

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <exception>
 
 namespace fwtest {
 namespace {
@@ -49,7 +50,14 @@ ChildOutcome RunInChild(const std::function<void()>& body, unsigned guardSeconds
     if (child == 0) {
         signal(SIGALRM, SIG_DFL);
         alarm(guardSeconds);
-        body();
+        // Nothing may unwind into the test runner: it would go on running tests here.
+        try {
+            body();
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << "exception in the child: " << e.what();
+        } catch (...) {
+            ADD_FAILURE() << "exception in the child";
+        }
         fflush(stdout);
         fflush(stderr);
         // No exit handlers: they belong to the test process.

@@ -10,9 +10,11 @@
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <sstream>
 
 #include "app.h"
 #include "sim/device.h"
+#include "sim/device_files.h"
 #include "sim/file_digest.h"
 #include "sim/kernel_image.h"
 #include "sim/package_builder.h"
@@ -32,19 +34,32 @@ void WriteText(const fs::path& path, const std::string& text) {
         throw std::runtime_error("cannot write " + path.string());
 }
 
+typedef std::initializer_list<std::pair<const char*, const char*>> FileList;
+
 // Files laid out as on the device: "boot/VEXOApps/x" is \boot\VEXOApps\x.
-void WriteTree(const fs::path& root,
-               std::initializer_list<std::pair<const char*, const char*>> files) {
+void WriteTree(const fs::path& root, FileList files) {
     for (const auto& file : files)
         WriteText(root / file.first, file.second);
 }
 
+// The same into a printer's file system, by the device's own rules.
+void WriteDeviceTree(const fs::path& device, FileList files) {
+    for (const auto& file : files)
+        sim::WriteDeviceFile(device, std::string("fs/") + file.first, file.second);
+}
+
+std::string TextMd5(const std::string& text) {
+    std::istringstream in(text);
+    return sim::StreamMd5Hex(in, "a text");
+}
+
 // ---- the packages of the series --------------------------------------------
 
-void VexoAppsBefore(const fs::path& fs) {
-    WriteTree(fs, {{"boot/VEXOApps/VexoLabel.exe", "label designer, build 4.1.7\n"},
-                   {"boot/VEXOApps/VexoLabel.cfg", "theme=classic\n"},
-                   {"boot/VEXOApps/Legacy/VexoPrint.exe", "print client, build 4.1.7\n"}});
+void VexoAppsBefore(const fs::path& device) {
+    WriteDeviceTree(device,
+                    {{"boot/VEXOApps/VexoLabel.exe", "label designer, build 4.1.7\n"},
+                     {"boot/VEXOApps/VexoLabel.cfg", "theme=classic\n"},
+                     {"boot/VEXOApps/Legacy/VexoPrint.exe", "print client, build 4.1.7\n"}});
 }
 
 void VexoAppsPayload(const fs::path& payload) {
@@ -52,11 +67,11 @@ void VexoAppsPayload(const fs::path& payload) {
                         {"boot/VEXOApps/VexoLabel.cfg", "theme=contrast\n"}});
 }
 
-void QtCommonBefore(const fs::path& fs) {
-    WriteTree(fs, {{"boot/OCControls/Button.qml", "old button\n"},
-                   {"boot/OCScreens/Home.qml", "old home screen\n"},
-                   {"boot/OCScreens/Setup.qml", "old set-up screen\n"},
-                   {"boot/OCSupport/Strings.ts", "old strings\n"}});
+void QtCommonBefore(const fs::path& device) {
+    WriteDeviceTree(device, {{"boot/OCControls/Button.qml", "old button\n"},
+                             {"boot/OCScreens/Home.qml", "old home screen\n"},
+                             {"boot/OCScreens/Setup.qml", "old set-up screen\n"},
+                             {"boot/OCSupport/Strings.ts", "old strings\n"}});
 }
 
 void QtCommonPayload(const fs::path& payload) {
@@ -65,9 +80,9 @@ void QtCommonPayload(const fs::path& payload) {
                         {"boot/OCSupport/Strings.ts", "new strings\n"}});
 }
 
-void OsPackageBefore(const fs::path& fs) {
-    WriteTree(fs, {{"boot/fonts/simsun.ac3", "superseded font\n"},
-                   {"boot/fonts/MSGothicWec2013.ttf", "superseded font\n"}});
+void OsPackageBefore(const fs::path& device) {
+    WriteDeviceTree(device, {{"boot/fonts/simsun.ac3", "superseded font\n"},
+                             {"boot/fonts/MSGothicWec2013.ttf", "superseded font\n"}});
 }
 
 void OsPackagePayload(const fs::path& payload) {
@@ -107,13 +122,20 @@ void GenericPayload(const fs::path& payload) {
 // A driver or module file with its digest sidecar (MD5 of the file, lower-case hex).
 void WriteWithDigest(const fs::path& root, const std::string& relative, const std::string& text) {
     WriteText(root / relative, text);
-    WriteText(root / (relative + ".md5"), sim::FileMd5Hex(root / relative) + "\n");
+    WriteText(root / (relative + ".md5"), TextMd5(text) + "\n");
+}
+void WriteDeviceWithDigest(const fs::path& device, const std::string& relative,
+                           const std::string& text) {
+    sim::WriteDeviceFile(device, "fs/" + relative, text);
+    sim::WriteDeviceFile(device, "fs/" + relative + ".md5", TextMd5(text) + "\n");
 }
 
 // The drivers an earlier firmware left on the printer.
-void BluetoothDriversBefore(const fs::path& fs) {
-    WriteWithDigest(fs, "boot/BT121BluetoothDriver.dll", "BT121 Bluetooth driver, build 7.1\n");
-    WriteWithDigest(fs, "boot/BLEBluetoothDriver.dll", "BLE Bluetooth driver, build 2.4\n");
+void BluetoothDriversBefore(const fs::path& device) {
+    WriteDeviceWithDigest(device, "boot/BT121BluetoothDriver.dll",
+                          "BT121 Bluetooth driver, build 7.1\n");
+    WriteDeviceWithDigest(device, "boot/BLEBluetoothDriver.dll",
+                          "BLE Bluetooth driver, build 2.4\n");
 }
 
 void Bt121DriverPayload(const fs::path& payload) {
@@ -125,8 +147,8 @@ void BleDriverPayload(const fs::path& payload) {
     WriteWithDigest(payload, "boot/BLEBluetoothDriver.dll", "BLE Bluetooth driver, build 2.9\n");
 }
 
-void SkellanJobHandlerBefore(const fs::path& fs) {
-    WriteWithDigest(fs, "boot/SkellanJobHandler.dll", "Skellan job handler, build 1.8\n");
+void SkellanJobHandlerBefore(const fs::path& device) {
+    WriteDeviceWithDigest(device, "boot/SkellanJobHandler.dll", "Skellan job handler, build 1.8\n");
 }
 
 void SkellanJobHandlerPayload(const fs::path& payload) {
@@ -134,10 +156,9 @@ void SkellanJobHandlerPayload(const fs::path& payload) {
 }
 
 // The coprocessor as it left the factory (hw/ble/, beside the file system).
-void CoprocessorBefore(const fs::path& fs) {
-    WriteText(fs.parent_path() / "hw" / "ble" / "firmware.bin",
-              "VERSION=2.0.0\nfactory firmware\n");
-    WriteText(fs.parent_path() / "hw" / "ble" / "version", "2.0.0");
+void CoprocessorBefore(const fs::path& device) {
+    sim::WriteDeviceFile(device, "hw/ble/firmware.bin", "VERSION=2.0.0\nfactory firmware\n");
+    sim::WriteDeviceFile(device, "hw/ble/version", "2.0.0");
 }
 
 // The firmware image for the upgrader, in the nested cabinet; the upgrader itself
@@ -152,10 +173,10 @@ void CoprocessorPayload(const fs::path& payload) {
 // as it is. Every function may be null.
 struct DemoPackage {
     const char* name;
-    const char* layout;                        // its module is modulesDir/<layout>.so
-    void (*payload)(const fs::path& dir);      // fills the nested cabinet's folder
-    void (*files)(const fs::path& dir);        // fills PKG/files/ beside the payload
-    void (*before)(const fs::path& deviceFs);  // what the printer holds before the series
+    const char* layout;                      // its module is modulesDir/<layout>.so
+    void (*payload)(const fs::path& dir);    // fills the nested cabinet's folder
+    void (*files)(const fs::path& dir);      // fills PKG/files/ beside the payload
+    void (*before)(const fs::path& device);  // what the printer holds before the series
     const char* lookFor;
 };
 
@@ -308,7 +329,7 @@ bool RunSeries(const fs::path& workspace, const DemoPrinter& printer, const Comm
     for (size_t i = 0; i < kDemoSeriesLength; ++i) {
         options.packages.push_back(BuildPackage(kDemoSeries[i], i, workspace, ctx));
         if (kDemoSeries[i].before)
-            kDemoSeries[i].before(device / "fs");
+            kDemoSeries[i].before(device);
     }
 
     sim::DeviceSnapshot before = sim::TakeSnapshot(device);

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iomanip>
 #include <iostream>
+#include <iterator>
 #include <memory>
 #include <sstream>
 
@@ -19,6 +20,7 @@
 #include "fileutil/crc16.h"
 #include "platform/host/device_root.h"
 #include "sim/device.h"
+#include "sim/device_files.h"
 
 namespace fwsetup {
 namespace {
@@ -72,37 +74,39 @@ WString Wide(const std::string& text) {
     return wide;
 }
 
-// A file in the device's root folder that carries a host file to the handler or
-// back; removed when the scope ends.
+// A new file of its own in the device's root folder that carries a host file to
+// the handler or back; removed when the scope ends. It never follows a link or
+// writes into anything that was planted at its name (see sim/device_files.h).
 class StagingFile {
   public:
     explicit StagingFile(const fs::path& device)
-        : devicePath_("\\fwsetup-eeprom-" + std::to_string(getpid()) + ".staging"),
-          hostPath_(sim::HostPath(device, devicePath_)) {}
-    ~StagingFile() {
-        std::error_code ec;
-        fs::remove(hostPath_, ec);
-    }
-    StagingFile(const StagingFile&) = delete;
-    StagingFile& operator=(const StagingFile&) = delete;
+        : file_(device, "fwsetup-eeprom-" + std::to_string(getpid()) + "-") {}
 
-    WString DevicePath() const { return Wide(devicePath_); }
+    WString DevicePath() const { return file_.DevicePath(); }
     void TakeFrom(const std::string& hostFile) const {
-        std::error_code ec;
-        fs::copy_file(hostFile, hostPath_, fs::copy_options::overwrite_existing, ec);
-        if (ec)
-            throw UsageError("cannot read '" + hostFile + "': " + ec.message());
+        std::ifstream in(hostFile, std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)),
+                                std::istreambuf_iterator<char>());
+        if (!in.is_open() || in.bad())
+            throw UsageError("cannot read '" + hostFile + "'");
+        file_.Write(bytes);
     }
     // False when the copy to hostFile fails.
     bool GiveTo(const std::string& hostFile) const {
-        std::error_code ec;
-        fs::copy_file(hostPath_, hostFile, fs::copy_options::overwrite_existing, ec);
-        return !ec;
+        std::string bytes;
+        try {
+            bytes = file_.Read();
+        } catch (const std::exception&) {
+            return false;
+        }
+        std::ofstream out(hostFile, std::ios::binary | std::ios::trunc);
+        out << bytes;
+        out.close();
+        return !out.fail();
     }
 
   private:
-    std::string devicePath_;
-    fs::path hostPath_;
+    sim::DeviceStagingFile file_;
 };
 
 void Fail(CommandContext& ctx, const std::string& message) {
