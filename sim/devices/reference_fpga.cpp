@@ -516,6 +516,26 @@ ReferenceFpgaStateSource LoadReferenceFpgaState(const std::string& device,
     return kFpgaStateLoaded;
 }
 
+bool SetReferenceFpgaImage(const std::string& device, const std::vector<uint8_t>& image,
+                           uint32_t usercode) {
+    if (image.size() > kArrayBytes)
+        return false;
+    std::string array(image.begin(), image.end());
+    array.resize(kArrayBytes, '\xFF');
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (!platform::host::ReplaceFileBelow(device, kArrayFile, array, 0644, true))
+        return false;
+    ReferenceFpgaState state;
+    state.done = true;
+    state.imageRows =
+        static_cast<uint32_t>((image.size() + kReferenceFpgaRowBytes - 1) / kReferenceFpgaRowBytes);
+    state.rowsProgrammed = state.imageRows;
+    state.address = state.imageRows;
+    state.usercode = usercode;
+    state.md5 = ImageMd5(device, state.imageRows);
+    return SaveState(device, state);
+}
+
 void ReferenceFpgaWrite(const std::string& device, uint64_t selection, const uint8_t* data,
                         uint32_t count) {
     std::lock_guard<std::mutex> lock(g_mutex);

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace sim {
 namespace devices {
@@ -58,6 +59,12 @@ enum ReferenceFpgaStateSource {
 
 ReferenceFpgaStateSource LoadReferenceFpgaState(const std::string& device,
                                                 ReferenceFpgaState& state);
+
+// Leaves the FPGA as its maker would: configured, running image (whole rows,
+// the last one filled up with 0xFF; at most kReferenceFpgaRows) with the user
+// code. False when it cannot be written.
+bool SetReferenceFpgaImage(const std::string& device, const std::vector<uint8_t>& image,
+                           uint32_t usercode);
 
 // One transfer that the FPGA sees, during selection number selection of its
 // pin (a new selection starts a new command).
