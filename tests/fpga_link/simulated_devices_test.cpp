@@ -4,8 +4,13 @@
 
 #include <fstream>
 
+#include "fileutil/crc16.h"
 #include "link_printer.h"
+#include "package/memory_stream.h"
+#include "periphconfig/peripheral_config_file.h"
 #include "platform/spi_gpio_drivers.h"
+#include "sim/default_peripherals.h"
+#include "sim/devices/fpga.h"
 
 namespace linktest {
 namespace {
@@ -240,6 +245,22 @@ TEST_F(SimulatedDevices, TheFpgaSeesOnlyItsMasterAndPin) {
         Bus bus(c.module, c.pin);
         EXPECT_EQ(bus.Select({}, 1), Bytes({uint8_t(c.sees ? 0x5A : 0xFF)}));
     }
+}
+
+// Without wiring.json the FPGA hangs where the default printer's peripheral
+// configuration says its link is.
+TEST(FpgaWiring, TheDefaultIsTheDefaultPrintersLink) {
+    const std::string document = sim::DefaultPeripheralDocument();
+    const uint16_t crc = Crc16::Compute(document);
+    ByteVector bytes = {uint8_t(crc & 0xFF), uint8_t(crc >> 8)};
+    bytes.insert(bytes.end(), document.begin(), document.end());
+    MemoryStream stream(bytes);
+    PeripheralConfigFile file;
+    ASSERT_TRUE(file.Load(stream));
+    const std::shared_ptr<FpgaHardwareConfig> link = file.FindFpgaHardwareConfig();
+    ASSERT_TRUE(link);
+    EXPECT_EQ(link->GetSpiModule(), sim::devices::kDefaultFpgaWiring.spiModule);
+    EXPECT_EQ(link->GetChipSelectPin(), sim::devices::kDefaultFpgaWiring.chipSelectPin);
 }
 
 TEST_F(SimulatedDevices, AnUnknownModelNeverAnswers) {

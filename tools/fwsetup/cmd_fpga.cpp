@@ -263,22 +263,23 @@ void RunFpgaRun(const RunArgs& args, CommandContext& ctx) {
     const std::vector<uint8_t> data = named ? ReadInputFile(args.data) : std::vector<uint8_t>();
 
     int result = 0;
-    try {
+    {
+        // The copies and the temporary configuration go whatever happens.
+        struct Cleanup {
+            bool named;
+            ~Cleanup() {
+                FileOperation::RemoveFileNarrow(kAlgorithmDevicePath);
+                if (named)
+                    FileOperation::RemoveFileNarrow(kDataDevicePath);
+                FileOperation::RemoveFile(kFpgaTempPeripheralConfigPath);
+            }
+        } cleanup{named};
         CopyIntoDevice(algorithm, kAlgorithmDevicePath);
         if (named)
             CopyIntoDevice(data, kDataDevicePath);
         SetFpgaFiles(kAlgorithmDevicePath, named ? kDataDevicePath : "");
         result = RunAlgorithm(kFpgaAnyAlgorithmId);
-    } catch (...) {
-        FileOperation::RemoveFileNarrow(kAlgorithmDevicePath);
-        if (named)
-            FileOperation::RemoveFileNarrow(kDataDevicePath);
-        throw;
     }
-    FileOperation::RemoveFileNarrow(kAlgorithmDevicePath);
-    if (named)
-        FileOperation::RemoveFileNarrow(kDataDevicePath);
-    FileOperation::RemoveFile(kFpgaTempPeripheralConfigPath);
     std::cout << ResultMeaning(result) << "\n"
               << "result " << result << "\n";
     ctx.exitCode = result == kFpgaSuccess ? kExitOk : kExitFailed;
