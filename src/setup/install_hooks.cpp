@@ -12,6 +12,7 @@
 #include "actions/stm32_upgrade_setup.h"
 #include "fileutil/file_delete_handler.h"
 #include "fileutil/file_operation.h"
+#include "fpga/fpga_engine.h"
 #include "kernel/wec_kernel_binary.h"
 #include "package/lz4_decompressor.h"
 #include "package/process_executor.h"
@@ -101,15 +102,12 @@ bool FlashKernelImage(const WString&) {
     return kernel.Flash(kKernelImagePath);
 }
 
-// A board that takes no FPGA programming is done here. On every other board
-// the FPGA is to be programmed from \UpgradeTemp\algo.sea and data.sed; that
-// programming arrives with the FPGA subsystem, and until then the package fails
-// rather than passing with its FPGA left unprogrammed.
+// A board that takes no FPGA programming is done here; every other board has
+// its FPGA programmed from \UpgradeTemp\algo.sea and data.sed.
 bool ProgramFpgaWhereSupported(const WString&) {
     if (!LatticeConfiguratorUpgradeSetup::IsBoardSupportsFPGAUpgrade())
         return true;
-    // ProgramFpga(kFpgaAlgorithmPath, kFpgaDataPath) takes this place with the FPGA subsystem.
-    return false;
+    return ProgramFpga(kFpgaAlgorithmPath, kFpgaDataPath);
 }
 
 // The variant JSON files are chosen by the variant file selection, which is not

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "printer.h"
+#include "sim/devices/reference_fpga.h"
 
 namespace actionstest {
 namespace {
@@ -16,11 +17,13 @@ TEST(DemoOnTwoBoards, DriversJobHandlerAndCoprocessorEndAsTheBoardsNeed) {
     struct Expectation {
         fs::path device;
         bool keepsBt121;
+        uint32_t usercode;  // of the image the FPGA runs
     };
-    // The default printer is board 19: it keeps both Bluetooth drivers; board 18
-    // has the BT121 driver removed.
-    for (const Expectation& e :
-         {Expectation{kept / "device", true}, Expectation{kept / "board18" / "device", false}}) {
+    // The default printer is board 19: it keeps both Bluetooth drivers and its
+    // FPGA's factory image; board 18 has the BT121 driver removed and its FPGA
+    // programmed.
+    for (const Expectation& e : {Expectation{kept / "device", true, 0x20230301},
+                                 Expectation{kept / "board18" / "device", false, 0x20240611}}) {
         SCOPED_TRACE(e.device.string());
         const fs::path boot = e.device / "fs" / "boot";
         EXPECT_EQ(e.keepsBt121, fs::exists(boot / "BT121BluetoothDriver.dll"));
@@ -35,7 +38,15 @@ TEST(DemoOnTwoBoards, DriversJobHandlerAndCoprocessorEndAsTheBoardsNeed) {
                   ReadHostFile(e.device / "hw" / "ble" / "firmware.bin"));
         EXPECT_EQ("-AH \\UpgradeTemp\\BleHipBridge.bin\n",
                   ReadHostFile(e.device / "hw" / "ble" / "upgrader.log"));
+        sim::devices::ReferenceFpgaState fpga;
+        ASSERT_EQ(sim::devices::LoadReferenceFpgaState(e.device.string(), fpga),
+                  sim::devices::kFpgaStateLoaded);
+        EXPECT_TRUE(fpga.done);
+        EXPECT_EQ(fpga.usercode, e.usercode);
+        EXPECT_EQ(fpga.imageRows, 512u);
     }
+    EXPECT_NE(demo.output.find("after:  configured: runs an image of 512 rows"), std::string::npos)
+        << demo.output;
 }
 
 }  // namespace

@@ -91,21 +91,17 @@ bool EepromDevice::DriverLoaded() const {
 }
 
 void EepromDevice::StartTrace() const {
-    fs::create_directories(Hw("trace"));
+    fwtest::StartDeviceTrace(temp_.Root());
 }
 
-std::vector<std::string> EepromDevice::Trace() const {
-    std::istringstream text(ReadHostFile(Hw("trace/devices.log")));
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(text, line);)
-        lines.push_back(line);
-    return lines;
+std::vector<fwtest::TraceCall> EepromDevice::Trace() const {
+    return fwtest::ReadDeviceTrace(temp_.Root());
 }
 
 size_t EepromDevice::TracedWrites() const {
     size_t writes = 0;
-    for (const std::string& line : Trace())
-        writes += line.find(" write ") != std::string::npos;
+    for (const fwtest::TraceCall& call : Trace())
+        writes += call.op == "write";
     return writes;
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/types.h"
+#include "support/device_trace.h"
 #include "support/temp_device.h"
 
 namespace eepromtest {
@@ -45,10 +46,10 @@ class EepromDevice {
     // True when hw/drivers.json lists EPM1:.
     bool DriverLoaded() const;
 
-    // Starts tracing device calls; Trace() gives the lines so far.
+    // Starts tracing device calls; Trace() gives the calls so far.
     void StartTrace() const;
-    std::vector<std::string> Trace() const;
-    // The traced transfers ("EPM1: write ...") so far.
+    std::vector<fwtest::TraceCall> Trace() const;
+    // The traced writes so far.
     size_t TracedWrites() const;
 
   private:

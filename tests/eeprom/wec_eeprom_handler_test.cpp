@@ -82,13 +82,22 @@ TEST(WecEEPromHandler, LoadsTheDriverThroughTheRegistryAndUnloadsIt) {
             << registry;
     }
     EXPECT_FALSE(device.DriverLoaded());
-    const std::vector<std::string> trace = device.Trace();
-    ASSERT_GE(trace.size(), 4u);
-    EXPECT_EQ(trace[0], "find EPM* -> none");
-    EXPECT_EQ(trace[1], "activate Drivers\\EEpromUtil -> EPM1:");
-    EXPECT_EQ(trace[2], "open EPM1:");
-    EXPECT_EQ(trace[3], "EPM1: ioctl 0x222004 in 0 out 0");
-    EXPECT_EQ(trace.back(), "close activation EPM1:");
+    const std::vector<fwtest::TraceCall> trace = device.Trace();
+    ASSERT_GE(trace.size(), 6u);
+    EXPECT_EQ(trace[0].line, R"({"dev":"EPM*","op":"find","ok":false})");
+    EXPECT_EQ(trace[1].line, R"({"dev":"Drivers\\EEpromUtil","op":"activate","ok":true})");
+    EXPECT_EQ(trace[2].line, R"({"dev":"EPM1:","op":"open","ok":true})");
+    EXPECT_EQ(trace[3].line, R"({"dev":"EPM1:","op":"ioctl","code":"0x222004","ok":true})");
+    // The directory: positioned at offset 4 for 12 bytes, then read.
+    EXPECT_EQ(trace[4].line, R"({"dev":"EPM1:","op":"seek","offset":4,"method":12,"ok":true})");
+    EXPECT_EQ(trace[5].Brief(), "EPM1: read");
+    EXPECT_EQ(trace[5].data, "ffffffffffffffffffffffff");
+    // Unloaded again: the device closed, the driver deactivated, its handle closed.
+    const std::vector<std::string> brief = fwtest::BriefTrace(trace);
+    ASSERT_GE(brief.size(), 9u);
+    EXPECT_EQ(std::vector<std::string>(brief.end() - 3, brief.end()),
+              std::vector<std::string>(
+                  {"EPM1: close", "Drivers\\EEpromUtil deactivate", "Drivers\\EEpromUtil close"}));
 }
 
 TEST(WecEEPromHandler, LeavesADriverThatWasLoadedAlreadyLoaded) {
@@ -135,9 +144,10 @@ TEST(WecEEPromHandler, TriesActivationEvenWhenTheKeyCannotBeCreated) {
         EXPECT_FALSE(handler.IsOpen());
     }
     EXPECT_EQ(eepromtest::ReadHostFile(device.Hw("registry.json")), "not json");
-    const std::vector<std::string> trace = device.Trace();
+    const std::vector<fwtest::TraceCall> trace = device.Trace();
     ASSERT_EQ(trace.size(), 2u);
-    EXPECT_EQ(trace[1], "activate Drivers\\EEpromUtil -> failed");
+    EXPECT_EQ(trace[1].Brief(), "Drivers\\EEpromUtil activate");
+    EXPECT_FALSE(trace[1].ok);
 }
 
 // Region data of count bytes other than 0xFF.

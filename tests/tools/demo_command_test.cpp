@@ -39,10 +39,13 @@ TEST(DemoCommand, SeriesGoesThroughAndLeavesTheNewApplications) {
             EXPECT_NE(entry.path().extension(), ".lz4") << entry.path();
         }
     }
-    // \UpgradeTemp\ keeps only what the coprocessor package brought for its upgrader.
+    // \UpgradeTemp\ keeps only what the coprocessor package brought for its upgrader,
+    // and on the default printer (board 19, no FPGA upgrade) the FPGA package's files.
     for (const auto& entry : fs::directory_iterator(kept / "device" / "fs" / "UpgradeTemp")) {
         const std::string name = entry.path().filename().string();
-        EXPECT_TRUE(name == "STM32Upgrader" || name == "BleHipBridge.bin") << entry.path();
+        EXPECT_TRUE(name == "STM32Upgrader" || name == "BleHipBridge.bin" || name == "algo.sea" ||
+                    name == "data.sed")
+            << entry.path();
     }
     EXPECT_NE(run.out.find("removed  fs/boot/VEXOApps/Legacy/VexoPrint.exe"), std::string::npos)
         << run.out;

@@ -15,9 +15,11 @@
 #include "app.h"
 #include "sim/device.h"
 #include "sim/device_files.h"
+#include "sim/devices/reference_fpga.h"
 #include "sim/file_digest.h"
 #include "sim/kernel_image.h"
 #include "sim/package_builder.h"
+#include "sim/reference_fpga_package.h"
 #include "sim/snapshot.h"
 #include "sim/upgrade_series.h"
 
@@ -119,6 +121,57 @@ void GenericPayload(const fs::path& payload) {
                         {"store/labels/default.lbl", "^XA^FO50,50^FDdemo label^FS^XZ\n"}});
 }
 
+// The FPGA package: the nested cabinet brings a note of the image's build; the
+// algorithm and data files come among the package's files, as the FPGA
+// vendor's tools would deliver them.
+void FpgaPackagePayload(const fs::path& payload) {
+    WriteTree(payload, {{"boot/fpga/image.txt", "reference FPGA image, build 2024.06\n"}});
+}
+
+const uint32_t kFpgaImageSeed = 2024;
+const uint32_t kFpgaUsercode = 0x20240611;
+const uint32_t kFpgaFactorySeed = 2023;
+const uint32_t kFpgaFactoryUsercode = 0x20230301;
+
+void FpgaPackageFiles(const fs::path& files) {
+    const sim::ReferenceFpgaPackageFiles fpga =
+        sim::MakeReferenceFpgaPackageFiles(kFpgaImageSeed, kFpgaUsercode);
+    WriteText(files / "UpgradeTemp" / "algo.sea",
+              std::string(fpga.algorithm.begin(), fpga.algorithm.end()));
+    WriteText(files / "UpgradeTemp" / "data.sed", std::string(fpga.data.begin(), fpga.data.end()));
+}
+
+// The printer's FPGA as it left the factory: running an older image.
+void FpgaBefore(const fs::path& device) {
+    const sim::ReferenceFpgaPackageFiles factory =
+        sim::MakeReferenceFpgaPackageFiles(kFpgaFactorySeed, kFpgaFactoryUsercode);
+    if (!sim::devices::SetReferenceFpgaImage(device.string(), factory.image, kFpgaFactoryUsercode))
+        throw std::runtime_error("cannot set up the printer's FPGA");
+}
+
+// The reference FPGA in one line, as `fwsetup fpga status` tells it.
+std::string FpgaState(const fs::path& device) {
+    sim::devices::ReferenceFpgaState state;
+    switch (sim::devices::LoadReferenceFpgaState(device.string(), state)) {
+        case sim::devices::kFpgaStateBroken:
+            return "hw/fpga/state.json is unusable";
+        case sim::devices::kFpgaStateFresh:
+            return "not configured, nothing programmed (as from the factory)";
+        case sim::devices::kFpgaStateLoaded:
+            break;
+    }
+    std::ostringstream text;
+    if (state.done) {
+        text << "configured: runs an image of " << state.imageRows << " rows, MD5 " << state.md5
+             << ", user code 0x" << std::hex << state.usercode;
+    } else {
+        text << "not configured; " << state.rowsProgrammed << " rows programmed"
+             << (state.enabled ? ", in configuration mode" : "")
+             << (state.error ? ", a command refused" : "");
+    }
+    return text.str();
+}
+
 // A driver or module file with its digest sidecar (MD5 of the file, lower-case hex).
 void WriteWithDigest(const fs::path& root, const std::string& relative, const std::string& text) {
     WriteText(root / relative, text);
@@ -178,6 +231,8 @@ struct DemoPackage {
     void (*files)(const fs::path& dir);      // fills PKG/files/ beside the payload
     void (*before)(const fs::path& device);  // what the printer holds before the series
     const char* lookFor;
+    // A part of the printer that the report shows before and after the package.
+    std::string (*deviceState)(const fs::path& device) = nullptr;
 };
 
 const DemoPackage kDemoSeries[] = {
@@ -194,6 +249,15 @@ const DemoPackage kDemoSeries[] = {
     {"generic package", "QuorinpackageLayout", GenericPayload, nullptr, nullptr,
      "the payload is unpacked into a cabinet that the CAB loader installs: \\boot\\printer.json "
      "and \\store\\labels\\default.lbl arrive; the payload and the cabinet are gone"},
+    {"FPGA configuration", "QuorinLatticeConfiguratorPackageLayout", FpgaPackagePayload,
+     FpgaPackageFiles, FpgaBefore,
+     "on a board that takes FPGA upgrades (board 18 here) the module's engine runs "
+     "\\UpgradeTemp\\algo.sea with data.sed over SPI1: and GPIO pin 49: it identifies the "
+     "reference FPGA, erases its factory image, programs 512 rows, reads them back, sets the "
+     "user code and finishes it (hw/fpga/state.json, hw/fpga/array.bin change), and both files "
+     "are consumed; board 19 takes no FPGA upgrade, so its FPGA keeps the factory image and the "
+     "files stay in \\UpgradeTemp\\",
+     FpgaState},
     {"BT121 Bluetooth driver", "QuorinBT121BluetoothDriverPackageLayout", Bt121DriverPayload,
      nullptr, BluetoothDriversBefore,
      "the cabinet brings build 7.4 of \\boot\\BT121BluetoothDriver.dll and its .md5 (changed); "
@@ -333,6 +397,13 @@ bool RunSeries(const fs::path& workspace, const DemoPrinter& printer, const Comm
     }
 
     sim::DeviceSnapshot before = sim::TakeSnapshot(device);
+    // What the next package's row shows of the printer before it comes.
+    auto stateBefore = [&device](size_t i) {
+        return i < kDemoSeriesLength && kDemoSeries[i].deviceState
+                   ? kDemoSeries[i].deviceState(device)
+                   : std::string();
+    };
+    std::string nextStateBefore = stateBefore(0);
     size_t index = 0;
     options.onPackage = [&](const sim::PackageOutcome& outcome) {
         const DemoPackage& row = kDemoSeries[index];
@@ -350,6 +421,11 @@ bool RunSeries(const fs::path& workspace, const DemoPrinter& printer, const Comm
         }
         std::cout << "  what changed on the device:\n";
         Report(sim::CompareSnapshots(before, after));
+        if (row.deviceState) {
+            std::cout << "  before: " << nextStateBefore << "\n"
+                      << "  after:  " << row.deviceState(device) << "\n";
+        }
+        nextStateBefore = stateBefore(index + 1);
         std::cout << "  look for: " << row.lookFor << std::endl;
         before = after;
         ++index;

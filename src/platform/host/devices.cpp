@@ -13,41 +13,51 @@
 // (REG_DWORD) a digit 0..9. The device's legacy name is Prefix + Index + ":"; a
 // device of that name must not be loaded yet.
 //
+// The built-in devices of stream_drivers.h ("SPI1:" to "SPI4:", "GIO1:") open
+// without activation and are never listed there.
+//
 // Handles are numbers of a table of this process. Calls are traced to
-// DEVICE/hw/trace/devices.log when the folder DEVICE/hw/trace exists. A
-// drivers.json that is a link or anything but a regular file counts as broken:
-// nothing activates or opens, and it is never replaced.
+// DEVICE/hw/trace.jsonl as device_trace.h says. A drivers.json that is a link
+// or anything but a regular file counts as broken: nothing activates or opens
+// through it, and it is never replaced.
 #include "platform/devices.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
-#include <sstream>
 #include <string>
 
 #include "platform/host/device_root.h"
+#include "platform/host/device_trace.h"
 #include "platform/host/host_text.h"
 #include "platform/host/json_file.h"
 #include "platform/host/registry_store.h"
 #include "platform/host/stream_drivers.h"
+#include "platform/spi_gpio_drivers.h"
 
 namespace platform {
 namespace {
 
+using host::DeviceTraceRecord;
 using host::EqualsIgnoringCase;
-using host::TraceDeviceCall;
 
 enum HandleKind { kSearchHandle, kActivationHandle, kOpenDeviceHandle };
 
 struct HandleEntry {
+    HandleEntry() : kind(kSearchHandle), deactivated(false), driverKind(host::kPlainDriver) {}
+
     HandleKind kind;
     std::string folder;      // DEVICE: the device folder the handle belongs to
     std::string legacyName;  // "EPM1:"
+    // What the trace names it by: the search pattern, the registry key or the device.
+    std::string traceName;
     bool deactivated;
+    host::StreamDriverKind driverKind;               // open device handles only
     std::shared_ptr<host::OpenStreamDevice> device;  // open device handles only
 };
 
@@ -152,7 +162,7 @@ DeviceHandle FindFirstDevice(uint32_t searchType, const WString& pattern, Device
     std::lock_guard<std::mutex> lock(g_mutex);
     rapidjson::Document drivers;
     if (host::LoadJsonObject(device, kDriversFile, drivers) != host::kJsonFileLoaded) {
-        TraceDeviceCall(device, "find " + patternUtf8 + " -> none");
+        DeviceTraceRecord(patternUtf8, "find").Finish(device, false);
         return kInvalidDeviceHandle;
     }
     for (rapidjson::Value::ConstMemberIterator it = drivers.MemberBegin();
@@ -179,11 +189,11 @@ DeviceHandle FindFirstDevice(uint32_t searchType, const WString& pattern, Device
         entry.kind = kSearchHandle;
         entry.folder = device;
         entry.legacyName = legacyName;
-        entry.deactivated = false;
-        TraceDeviceCall(device, "find " + patternUtf8 + " -> " + legacyName);
+        entry.traceName = patternUtf8;
+        DeviceTraceRecord(patternUtf8, "find").Finish(device, true);
         return NewHandle(entry);
     }
-    TraceDeviceCall(device, "find " + patternUtf8 + " -> none");
+    DeviceTraceRecord(patternUtf8, "find").Finish(device, false);
     return kInvalidDeviceHandle;
 }
 
@@ -201,7 +211,7 @@ DeviceHandle ActivateDeviceEx(const WString& registryKey) {
         !host::QueryRegistryDword(registryKey, u"Index", index) || index > 9 ||
         !(driver = DriverOfDll(dll)) || !EqualsIgnoringCase(prefix, driver->prefix) ||
         !DevicePathIsFile(dll)) {
-        TraceDeviceCall(device, "activate " + keyText + " -> failed");
+        DeviceTraceRecord(keyText, "activate").Finish(device, false);
         return kNullDeviceHandle;
     }
     const std::string legacyName =
@@ -211,7 +221,7 @@ DeviceHandle ActivateDeviceEx(const WString& registryKey) {
     rapidjson::Document drivers;
     if (host::LoadJsonObject(device, kDriversFile, drivers) == host::kJsonFileBroken ||
         host::FindMemberIgnoringCase(drivers, legacyName)) {
-        TraceDeviceCall(device, "activate " + keyText + " -> failed");
+        DeviceTraceRecord(keyText, "activate").Finish(device, false);
         return kNullDeviceHandle;
     }
     rapidjson::Document::AllocatorType& allocator = drivers.GetAllocator();
@@ -221,22 +231,23 @@ DeviceHandle ActivateDeviceEx(const WString& registryKey) {
     record.AddMember("key", rapidjson::Value(keyText.c_str(), allocator), allocator);
     drivers.AddMember(rapidjson::Value(legacyName.c_str(), allocator), record, allocator);
     if (!host::SaveJsonObject(device, kDriversFile, drivers)) {
-        TraceDeviceCall(device, "activate " + keyText + " -> failed");
+        DeviceTraceRecord(keyText, "activate").Finish(device, false);
         return kNullDeviceHandle;
     }
-    TraceDeviceCall(device, "activate " + keyText + " -> " + legacyName);
+    DeviceTraceRecord(keyText, "activate").Finish(device, true);
     HandleEntry entry;
     entry.kind = kActivationHandle;
     entry.folder = device;
     entry.legacyName = legacyName;
-    entry.deactivated = false;
+    entry.traceName = keyText;
     return NewHandle(entry);
 }
 
-bool DeactivateDevice(DeviceHandle handle) {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    HandleEntry* entry = FindHandle(handle);
-    if (!entry || entry->kind != kActivationHandle || entry->deactivated)
+namespace {
+
+// The body of DeactivateDevice for a handle of the table.
+bool Deactivate(HandleEntry* entry) {
+    if (entry->kind != kActivationHandle || entry->deactivated)
         return false;
     rapidjson::Document drivers;
     if (host::LoadJsonObject(entry->folder, kDriversFile, drivers) != host::kJsonFileLoaded)
@@ -254,81 +265,142 @@ bool DeactivateDevice(DeviceHandle handle) {
     if (!removed || !host::SaveJsonObject(entry->folder, kDriversFile, drivers))
         return false;
     entry->deactivated = true;
-    TraceDeviceCall(entry->folder, "deactivate " + entry->legacyName);
     return true;
 }
 
-bool CloseHandle(DeviceHandle handle) {
+}  // namespace
+
+bool DeactivateDevice(DeviceHandle handle) {
     std::lock_guard<std::mutex> lock(g_mutex);
     HandleEntry* entry = FindHandle(handle);
     if (!entry)
         return false;
-    static const char* const kKindNames[] = {"search", "activation", "device"};
-    TraceDeviceCall(entry->folder,
-                    std::string("close ") + kKindNames[entry->kind] + " " + entry->legacyName);
-    g_handles.erase(handle);
+    const bool ok = Deactivate(entry);
+    DeviceTraceRecord(entry->traceName, "deactivate").Finish(entry->folder, ok);
+    return ok;
+}
+
+bool CloseHandle(DeviceHandle handle) {
+    std::shared_ptr<host::OpenStreamDevice> device;
+    std::string folder;
+    std::string traceName;
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        HandleEntry* entry = FindHandle(handle);
+        if (!entry)
+            return false;
+        device.swap(entry->device);
+        folder = entry->folder;
+        traceName = entry->traceName;
+        g_handles.erase(handle);
+    }
+    // The context closes here, unless a call on it is still running elsewhere.
+    device.reset();
+    DeviceTraceRecord(traceName, "close").Finish(folder, true);
     return true;
 }
 
+namespace {
+
+const host::BuiltInDevice* BuiltInDeviceNamed(const std::string& name) {
+    for (size_t i = 0; i < host::kBuiltInDeviceCount; ++i) {
+        if (EqualsIgnoringCase(name, host::kBuiltInDevices[i].legacyName))
+            return &host::kBuiltInDevices[i];
+    }
+    return 0;
+}
+
+// Opens a context of the loadable driver that drivers.json lists under name;
+// false when none is listed (entry is then untouched).
+bool OpenLoadedDevice(const std::string& device, const std::string& name, uint32_t access,
+                      uint32_t shareMode, HandleEntry& entry) {
+    rapidjson::Document drivers;
+    if (host::LoadJsonObject(device, kDriversFile, drivers) != host::kJsonFileLoaded)
+        return false;
+    for (rapidjson::Value::ConstMemberIterator it = drivers.MemberBegin();
+         it != drivers.MemberEnd(); ++it) {
+        const std::string legacyName(it->name.GetString(), it->name.GetStringLength());
+        if (!EqualsIgnoringCase(legacyName, name) || !it->value.IsObject())
+            continue;
+        const host::StreamDriver* driver = DriverOfDll(JsonString(it->value, "dll"));
+        if (!driver)
+            return false;
+        entry.legacyName = legacyName;
+        entry.driverKind = host::kPlainDriver;
+        entry.device.reset(driver->open(device, legacyName, access, shareMode));
+        return entry.device.get() != 0;
+    }
+    return false;
+}
+
+}  // namespace
+
 DeviceHandle CreateFile(const WString& deviceName, uint32_t access, uint32_t shareMode,
                         uint32_t creationDisposition) {
-    (void)access;
-    (void)shareMode;
     const std::string device = host::DeviceRoot();
     std::string name;
-    if (device.empty() || creationDisposition != kOpenExisting ||
-        !host::Utf16ToUtf8(deviceName, name))
+    if (device.empty() || !host::Utf16ToUtf8(deviceName, name))
         return kInvalidDeviceHandle;
-
-    std::lock_guard<std::mutex> lock(g_mutex);
-    rapidjson::Document drivers;
-    if (host::LoadJsonObject(device, kDriversFile, drivers) == host::kJsonFileLoaded) {
-        for (rapidjson::Value::ConstMemberIterator it = drivers.MemberBegin();
-             it != drivers.MemberEnd(); ++it) {
-            const std::string legacyName(it->name.GetString(), it->name.GetStringLength());
-            if (!EqualsIgnoringCase(legacyName, name) || !it->value.IsObject())
-                continue;
-            const host::StreamDriver* driver = DriverOfDll(JsonString(it->value, "dll"));
-            if (!driver)
-                break;
-            HandleEntry entry;
-            entry.kind = kOpenDeviceHandle;
-            entry.folder = device;
-            entry.legacyName = legacyName;
-            entry.deactivated = false;
-            entry.device.reset(driver->open(device, legacyName));
-            TraceDeviceCall(device, "open " + legacyName);
-            return NewHandle(entry);
+    bool opened = false;
+    HandleEntry entry;
+    entry.kind = kOpenDeviceHandle;
+    entry.folder = device;
+    if (creationDisposition == kOpenExisting) {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        if (const host::BuiltInDevice* builtIn = BuiltInDeviceNamed(name)) {
+            entry.legacyName = builtIn->legacyName;
+            entry.driverKind = builtIn->kind;
+            entry.device.reset(builtIn->open(device, entry.legacyName, access, shareMode));
+            opened = entry.device.get() != 0;
+        } else {
+            opened = OpenLoadedDevice(device, name, access, shareMode, entry);
         }
     }
-    TraceDeviceCall(device, "open " + name + " -> failed");
-    return kInvalidDeviceHandle;
+    if (!opened) {
+        DeviceTraceRecord(name, "open").Finish(device, false);
+        return kInvalidDeviceHandle;
+    }
+    entry.traceName = entry.legacyName;
+    DeviceTraceRecord(entry.legacyName, "open").Finish(device, true);
+    std::lock_guard<std::mutex> lock(g_mutex);
+    return NewHandle(entry);
 }
 
 namespace {
 
 // The open device behind a handle, with what is needed to trace it.
-std::shared_ptr<host::OpenStreamDevice> DeviceOf(DeviceHandle handle, std::string& device,
-                                                 std::string& name) {
+std::shared_ptr<host::OpenStreamDevice> DeviceOf(DeviceHandle handle, std::string& folder,
+                                                 std::string& name, host::StreamDriverKind& kind) {
     std::lock_guard<std::mutex> lock(g_mutex);
     HandleEntry* entry = FindHandle(handle);
     if (!entry || entry->kind != kOpenDeviceHandle)
         return std::shared_ptr<host::OpenStreamDevice>();
-    device = entry->folder;
+    folder = entry->folder;
     name = entry->legacyName;
+    kind = entry->driverKind;
     return entry->device;
 }
 
-std::string Number(uint64_t value) {
-    std::ostringstream text;
-    text << value;
-    return text.str();
+std::shared_ptr<host::OpenStreamDevice> DeviceOf(DeviceHandle handle, std::string& folder,
+                                                 std::string& name) {
+    host::StreamDriverKind kind;
+    return DeviceOf(handle, folder, name, kind);
 }
 
-std::string HexNumber(uint32_t value) {
-    std::ostringstream text;
-    text << "0x" << std::hex << value;
-    return text.str();
+// The input of an ioctl as the trace shows it.
+void TraceInput(DeviceTraceRecord& record, host::StreamDriverKind kind, uint32_t code,
+                const uint8_t* input, uint32_t inputSize) {
+    if (kind == host::kSpiMasterDriver && code == kSpiControlConfigure &&
+        inputSize >= sizeof(SpiConfigureRequest)) {
+        SpiConfigureRequest request;
+        memcpy(&request, input, sizeof(request));
+        record.Numbers("in", &request.chipSelect, 1);
+        if (request.config)
+            record.Numbers("config", request.config->words, kSpiChannelConfigWords);
+        return;
+    }
+    if (inputSize > 0)
+        record.Words("in", input, inputSize);
 }
 
 }  // namespace
@@ -341,9 +413,9 @@ uint32_t SetFilePointer(DeviceHandle device, int32_t distance, int32_t* distance
     if (!open)
         return kInvalidSetFilePointer;
     const uint32_t result = open->Seek(distance, distanceHigh, moveMethod);
-    TraceDeviceCall(folder, name + " seek " + Number(static_cast<uint32_t>(distance)) + " " +
-                                Number(moveMethod) +
-                                (result == kInvalidSetFilePointer ? " -> failed" : ""));
+    DeviceTraceRecord record(name, "seek");
+    record.Seek(distance, moveMethod);
+    record.Finish(folder, result != kInvalidSetFilePointer);
     return result;
 }
 
@@ -353,14 +425,17 @@ bool ReadFile(DeviceHandle device, uint8_t* buffer, uint32_t count, uint32_t* by
     std::string folder;
     std::string name;
     std::shared_ptr<host::OpenStreamDevice> open = DeviceOf(device, folder, name);
-    if (!open || (count > 0 && !buffer))
+    if (!open)
         return false;
     uint32_t done = 0;
-    const bool ok = open->Read(buffer, count, done);
+    const bool ok = (count == 0 || buffer) && open->Read(buffer, count, done);
+    if (done > count)
+        done = count;
     if (bytesRead)
         *bytesRead = done;
-    TraceDeviceCall(
-        folder, name + " read " + Number(count) + " -> " + Number(done) + (ok ? "" : " failed"));
+    DeviceTraceRecord record(name, "read");
+    record.Data(buffer, done);
+    record.Finish(folder, ok);
     return ok;
 }
 
@@ -370,14 +445,17 @@ bool WriteFile(DeviceHandle device, const uint8_t* data, uint32_t count, uint32_
     std::string folder;
     std::string name;
     std::shared_ptr<host::OpenStreamDevice> open = DeviceOf(device, folder, name);
-    if (!open || (count > 0 && !data))
+    if (!open)
         return false;
     uint32_t done = 0;
-    const bool ok = open->Write(data, count, done);
+    const bool ok = (count == 0 || data) && open->Write(data, count, done);
+    if (done > count)
+        done = count;
     if (bytesWritten)
         *bytesWritten = done;
-    TraceDeviceCall(
-        folder, name + " write " + Number(count) + " -> " + Number(done) + (ok ? "" : " failed"));
+    DeviceTraceRecord record(name, "write");
+    record.Data(data, done);
+    record.Finish(folder, ok);
     return ok;
 }
 
@@ -387,15 +465,27 @@ bool DeviceIoControl(DeviceHandle device, uint32_t code, const uint8_t* input, u
         *bytesReturned = 0;
     std::string folder;
     std::string name;
-    std::shared_ptr<host::OpenStreamDevice> open = DeviceOf(device, folder, name);
-    if (!open || (inputSize > 0 && !input) || (outputSize > 0 && !output))
+    host::StreamDriverKind kind;
+    std::shared_ptr<host::OpenStreamDevice> open = DeviceOf(device, folder, name, kind);
+    if (!open)
         return false;
+    DeviceTraceRecord record(name, "ioctl");
+    record.Code(code);
+    if ((inputSize > 0 && !input) || (outputSize > 0 && !output)) {
+        record.Finish(folder, false);
+        return false;
+    }
+    // The input as it was given, before the driver could change what it refers to.
+    TraceInput(record, kind, code, input, inputSize);
     uint32_t returned = 0;
     const bool ok = open->IoControl(code, input, inputSize, output, outputSize, returned);
+    if (returned > outputSize)
+        returned = outputSize;
     if (bytesReturned)
         *bytesReturned = returned;
-    TraceDeviceCall(folder, name + " ioctl " + HexNumber(code) + " in " + Number(inputSize) +
-                                " out " + Number(outputSize) + (ok ? "" : " -> failed"));
+    if (outputSize > 0)
+        record.Words("out", output, returned);
+    record.Finish(folder, ok);
     return ok;
 }
 

@@ -1,7 +1,5 @@
 #include "platform/host/json_file.h"
 
-#include <fcntl.h>
-
 #include <rapidjson/prettywriter.h>
 #include <rapidjson/stringbuffer.h>
 
@@ -85,19 +83,6 @@ rapidjson::Value* FindMemberIgnoringCase(rapidjson::Value& object, const std::st
             return &it->value;
     }
     return 0;
-}
-
-void TraceDeviceCall(const std::string& device, const std::string& line) {
-    if (device.empty())
-        return;
-    UniqueFd folder(OpenFolderBelow(device, "hw/trace", false));
-    if (!folder.Valid())
-        return;
-    UniqueFd log(OpenFileAt(folder.Get(), "devices.log", O_WRONLY | O_CREAT | O_APPEND, 0644));
-    if (!log.Valid())
-        return;
-    const std::string text = line + "\n";
-    WriteAllFd(log.Get(), text.data(), text.size());
 }
 
 }  // namespace host

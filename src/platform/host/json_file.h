@@ -33,10 +33,6 @@ bool SaveJsonObject(const std::string& device, const std::string& relative,
 // Member of object whose name equals name without regard to ASCII case; null when none.
 rapidjson::Value* FindMemberIgnoringCase(rapidjson::Value& object, const std::string& name);
 
-// Appends one line to DEVICE/hw/trace/devices.log when the folder DEVICE/hw/trace
-// exists (device is DEVICE); does nothing otherwise.
-void TraceDeviceCall(const std::string& device, const std::string& line);
-
 }  // namespace host
 }  // namespace platform
 

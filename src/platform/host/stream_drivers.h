@@ -1,5 +1,12 @@
-// Host only: the stream drivers the simulated device manager can load, one row
-// each, and the interface of a device a driver opened.
+// Host only: where the stream-driver calls of devices.cpp go. The simulated
+// devices themselves are simulator code (sim/devices/); this table only says
+// which device names lead to which of them.
+//
+// Two kinds of driver:
+// - loadable drivers, activated through the registry (ActivateDeviceEx) and
+//   opened by the legacy name they were loaded under ("EPM1:");
+// - built-in drivers, whose devices open on every printer without activation
+//   ("SPI1:" to "SPI4:", "GIO1:").
 #ifndef FWSETUP_PLATFORM_HOST_STREAM_DRIVERS_H
 #define FWSETUP_PLATFORM_HOST_STREAM_DRIVERS_H
 
@@ -10,8 +17,8 @@
 namespace platform {
 namespace host {
 
-// One open context of a loaded stream driver (CreateFileW until CloseHandle).
-// Calls on one context come from one thread at a time.
+// One open context of a stream driver (CreateFileW until CloseHandle). Calls on
+// one context come from one thread at a time.
 class OpenStreamDevice {
   public:
     virtual ~OpenStreamDevice() {}
@@ -25,9 +32,19 @@ class OpenStreamDevice {
                            uint32_t outputSize, uint32_t& returned) = 0;
 };
 
-// Opens a context on the device legacyName of the device folder DEVICE (device).
+// Opens a context on the device legacyName ("EPM1:", "SPI2:") of the device
+// folder DEVICE (device) with CreateFile's access and share mode; null when the
+// driver refuses the open.
 typedef OpenStreamDevice* (*OpenStreamDeviceFunction)(const std::string& device,
-                                                      const std::string& legacyName);
+                                                      const std::string& legacyName,
+                                                      uint32_t access, uint32_t shareMode);
+
+// What the trace needs to know about a driver's control codes.
+enum StreamDriverKind {
+    kPlainDriver,
+    // kSpiControlConfigure carries a reference to a channel configuration.
+    kSpiMasterDriver,
+};
 
 struct StreamDriver {
     const char16_t* dll;     // the driver file on the device, e.g. "\boot\EEPromUtilDriver.dll"
@@ -38,8 +55,14 @@ struct StreamDriver {
 extern const StreamDriver kStreamDrivers[];
 extern const size_t kStreamDriverCount;
 
-// The EEPROM utility driver.
-OpenStreamDevice* OpenEepromDevice(const std::string& device, const std::string& legacyName);
+struct BuiltInDevice {
+    const char* legacyName;  // "SPI1:"
+    StreamDriverKind kind;
+    OpenStreamDeviceFunction open;
+};
+
+extern const BuiltInDevice kBuiltInDevices[];
+extern const size_t kBuiltInDeviceCount;
 
 }  // namespace host
 }  // namespace platform

@@ -28,11 +28,16 @@
 
 #include "platform/devices.h"
 #include "platform/host/safe_files.h"
-#include "platform/host/stream_drivers.h"
+#include "sim/devices/simulated_devices.h"
 
-namespace platform {
-namespace host {
+namespace sim {
+namespace devices {
 namespace {
+
+using platform::kInvalidSetFilePointer;
+using platform::host::OpenFileBelow;
+using platform::host::OpenStreamDevice;
+using platform::host::UniqueFd;
 
 const uint32_t kEepromSize = 0x8000;
 const uint32_t kAcceptedControlCode = 0x222004;
@@ -145,10 +150,10 @@ class EepromDevice : public OpenStreamDevice {
 
 }  // namespace
 
-OpenStreamDevice* OpenEepromDevice(const std::string& device, const std::string& legacyName) {
-    (void)legacyName;
+OpenStreamDevice* OpenEepromDevice(const std::string& device, const std::string&, uint32_t,
+                                   uint32_t) {
     return new EepromDevice(device);
 }
 
-}  // namespace host
-}  // namespace platform
+}  // namespace devices
+}  // namespace sim
