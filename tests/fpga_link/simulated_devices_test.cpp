@@ -2,6 +2,8 @@
 // wiring and the script model, through the platform's device calls.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <fstream>
 
 #include "fileutil/crc16.h"
@@ -252,8 +254,10 @@ TEST_F(SimulatedDevices, TheFpgaSeesOnlyItsMasterAndPin) {
 TEST(FpgaWiring, TheDefaultIsTheDefaultPrintersLink) {
     const std::string document = sim::DefaultPeripheralDocument();
     const uint16_t crc = Crc16::Compute(document);
-    ByteVector bytes = {uint8_t(crc & 0xFF), uint8_t(crc >> 8)};
-    bytes.insert(bytes.end(), document.begin(), document.end());
+    ByteVector bytes(2 + document.size());
+    bytes[0] = uint8_t(crc & 0xFF);
+    bytes[1] = uint8_t(crc >> 8);
+    std::copy(document.begin(), document.end(), bytes.begin() + 2);
     MemoryStream stream(bytes);
     PeripheralConfigFile file;
     ASSERT_TRUE(file.Load(stream));
