@@ -10,6 +10,8 @@
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "app.h"
 #include "sim/default_peripherals.h"
@@ -397,19 +399,31 @@ const PackageAccount kPackageAccounts[] = {
 
 // The printers the series runs on: the default one (a 300 dpi board 19), board
 // 18, on which the board-dependent packages act differently, and a 600 dpi
-// printer, for which the Ondrel package chooses the other file set.
+// printer, which gets only the package that chooses by the product name.
 struct DemoPrinter {
     const char* name;
     const char* folder;          // below the workspace; empty: the workspace itself
     std::optional<int> boardId;  // empty: the default board
     const char* product;         // the product name in region 0; null: the default
+    const char* onlyLayout;      // null: the whole series; else only this package of it
 };
 
 const DemoPrinter kDemoPrinters[] = {
-    {"default printer", "", std::nullopt, nullptr},
-    {"board 18 printer", "board18", 18, nullptr},
-    {"600 dpi printer", "sixhundreddpi", std::nullopt, "OndrelSixHundredDpi"},
+    {"default printer", "", std::nullopt, nullptr, nullptr},
+    {"board 18 printer", "board18", 18, nullptr, nullptr},
+    {"600 dpi printer", "sixhundreddpi", std::nullopt, "OndrelSixHundredDpi",
+     "QuorinOndrelPackageLayout"},
 };
+
+// The rows of the series that the printer gets, in series order.
+std::vector<const DemoPackage*> SeriesFor(const DemoPrinter& printer) {
+    std::vector<const DemoPackage*> rows;
+    for (size_t i = 0; i < kDemoSeriesLength; ++i) {
+        if (!printer.onlyLayout || std::string(printer.onlyLayout) == kDemoSeries[i].layout)
+            rows.push_back(&kDemoSeries[i]);
+    }
+    return rows;
+}
 
 // ---- building, running, reporting ------------------------------------------
 
@@ -500,22 +514,25 @@ bool RunSeries(const fs::path& workspace, const DemoPrinter& printer, const Comm
     std::cout << "fresh " << printer.name << " (board id " << deviceOptions.boardId << ", product "
               << deviceOptions.product.value_or(sim::kDefaultProductName) << ") at "
               << device.string() << "\n";
+    if (printer.onlyLayout)
+        std::cout << "it gets only the " << printer.onlyLayout << " package of the series\n";
 
     sim::UpgradeSeriesOptions options;
     options.device = device;
     options.fwsetup = ctx.binDir / "fwsetup";
-    for (size_t i = 0; i < kDemoSeriesLength; ++i) {
-        options.packages.push_back(BuildPackage(kDemoSeries[i], i, workspace, ctx));
-        if (kDemoSeries[i].before)
-            kDemoSeries[i].before(device / "fs");
+    const std::vector<const DemoPackage*> series = SeriesFor(printer);
+    for (size_t i = 0; i < series.size(); ++i) {
+        options.packages.push_back(BuildPackage(*series[i], i, workspace, ctx));
+        if (series[i]->before)
+            series[i]->before(device / "fs");
     }
 
     sim::DeviceSnapshot before = sim::TakeSnapshot(device);
     size_t index = 0;
     options.onPackage = [&](const sim::PackageOutcome& outcome) {
-        const DemoPackage& row = kDemoSeries[index];
+        const DemoPackage& row = *series[index];
         const sim::DeviceSnapshot after = sim::TakeSnapshot(device);
-        std::cout << "\n[" << index + 1 << "/" << kDemoSeriesLength << "] " << row.name << " ("
+        std::cout << "\n[" << index + 1 << "/" << series.size() << "] " << row.name << " ("
                   << row.layout << "): " << sim::PackageStatusText(outcome.status);
         if (!outcome.reason.empty())
             std::cout << ": " << outcome.reason;
@@ -539,8 +556,8 @@ bool RunSeries(const fs::path& workspace, const DemoPrinter& printer, const Comm
         ++index;
     };
     const sim::UpgradeSeriesResult result = sim::RunUpgradeSeries(options);
-    for (size_t i = index; i < kDemoSeriesLength; ++i) {
-        std::cout << "\n[" << i + 1 << "/" << kDemoSeriesLength << "] " << kDemoSeries[i].name
+    for (size_t i = index; i < series.size(); ++i) {
+        std::cout << "\n[" << i + 1 << "/" << series.size() << "] " << series[i]->name
                   << ": not run\n";
     }
     return result.ok();
@@ -600,8 +617,8 @@ void AddDemoCommand(CLI::App& app, CommandContext& ctx) {
     auto keep = std::make_shared<std::string>();
     CLI::App* demo = app.add_subcommand(
         "demo",
-        "Run the default upgrade series on a fresh default printer, a fresh board 18 printer "
-        "and a fresh 600 dpi printer, and report what changed");
+        "Run the default upgrade series on a fresh default printer and a fresh board 18 "
+        "printer, its Ondrel package on a fresh 600 dpi printer, and report what changed");
     demo->add_option("--keep", *keep,
                      "keep the printer (DIR/device), the packages (DIR/packages) and their "
                      "sources (DIR/sources) in DIR, a new or empty folder; the board 18 "
