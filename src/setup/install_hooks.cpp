@@ -7,7 +7,9 @@
 #include "setup/install_hooks.h"
 
 #include "actions/bluetooth_driver_upgrade_setup.h"
+#include "actions/ferrow_upgrade_setup.h"
 #include "actions/lattice_configurator_upgrade_setup.h"
+#include "actions/ondrel_upgrade_setup.h"
 #include "actions/print_job_handler_upgrade_setup.h"
 #include "actions/stm32_upgrade_setup.h"
 #include "fileutil/file_delete_handler.h"
@@ -110,16 +112,21 @@ bool ProgramFpgaWhereSupported(const WString&) {
     return ProgramFpga(kFpgaAlgorithmPath, kFpgaDataPath);
 }
 
-// The variant JSON files are chosen by the variant file selection, which is not
-// part of this module yet: until it is, the package fails rather than passing
-// with its configuration files left out.
+// Puts the 300 dpi or the 600 dpi configuration files in place, as the board's
+// product name says.
 bool CopyVariantJsonFiles(const WString&) {
-    return false;
+    return OndrelUpgradeSetup::CopyJsonFiles();
 }
 
 // Takes away the Bluetooth driver this board does not use; never a failure.
 bool DeleteUnusedBluetoothDriver(const WString& lowerName) {
     BluetoothDriverUpgradeSetup::DeleteIfNotReqd(lowerName);
+    return true;
+}
+
+// Takes or discards the staged boot files, as the board id says; never a failure.
+bool ChooseBootFiles(const WString&) {
+    FerrowUpgradeSetup::CopyCorrectBootTxtFile();
     return true;
 }
 
@@ -135,8 +142,7 @@ const ExitRow kExitRows[] = {
     {u"ondrelpackagelayout", u"vexoapps", CopyVariantJsonFiles},
     {u"latticeconfigurator", nullptr, ProgramFpgaWhereSupported},
     {u"bluetoothdriverpackagelayout", nullptr, DeleteUnusedBluetoothDriver},
-    // The boot text file choice has no result; it arrives with the variant file selection.
-    {u"ferrowpackagelayout", nullptr, nullptr},
+    {u"ferrowpackagelayout", nullptr, ChooseBootFiles},
     {u"stm32upgraderpackagelayout", nullptr, Stm32UpgradeSetup::UpgradeBLEFw},
     {nullptr, nullptr, nullptr},  // none of the above
 };

@@ -59,12 +59,15 @@ std::string ReadHostFile(const fs::path& path) {
     return contents.str();
 }
 
-Printer::Printer(const BoardId& board)
+Printer::Printer(const BoardId& board) : Printer(board, "") {}
+
+Printer::Printer(const BoardId& board, const std::string& initArguments)
     : device_(temp_.Root() / "printer"), work_(temp_.Root() / "work") {
     fs::create_directories(work_);
     const std::string eeprom =
         board ? "--board-id " + std::to_string(*board) : std::string("--no-eeprom");
-    const CommandResult init = RunFwsetup("device init " + Quote(device_) + " " + eeprom);
+    const CommandResult init =
+        RunFwsetup("device init " + Quote(device_) + " " + eeprom + " " + initArguments);
     if (init.exitCode != 0)
         throw std::runtime_error("device init failed: " + init.output);
 }

@@ -32,6 +32,8 @@ CommandResult RunFwsetup(const std::string& arguments);
 class Printer {
   public:
     explicit Printer(const BoardId& board);
+    // With further `device init` arguments (already quoted where needed).
+    Printer(const BoardId& board, const std::string& initArguments);
 
     const fs::path& Device() const { return device_; }
     // A scratch folder beside the device for building packages.

@@ -202,4 +202,25 @@ INSTANTIATE_TEST_SUITE_P(
                     ActionCase{"LatticeConfigurator_BluetoothDriverPackageLayout", 1},
                     ActionCase{"FerrowPackageLayout_STM32UpgraderPackageLayout", 0}));
 
+// The variant-file row is passed over when the name also holds "vexoapps": the
+// live and variant files stay as they were. Without it the row runs and, with
+// no EEPROM to read the product name from, fails with the live files deleted.
+TEST_F(InstallExit, VexoAppsNameLeavesTheVariantFilesAlone) {
+    SetFreeBytes("999999999");
+    const char* const files[] = {"\\boot\\ProductRegistry.json",
+                                 "\\boot\\ProductRegistry300dpi.json",
+                                 "\\boot\\ProductRegistry600dpi.json"};
+    for (const char* file : files)
+        device_.Write(file, file);
+
+    EXPECT_EQ(setup::RunInstallExit(W("QuorinVEXOAppsOndrelPackageLayout")), 0);
+    for (const char* file : files)
+        EXPECT_EQ(device_.Read(file), file);
+
+    EXPECT_EQ(setup::RunInstallExit(W("QuorinOndrelPackageLayout")), 1);
+    EXPECT_FALSE(device_.Exists(files[0]));
+    EXPECT_EQ(device_.Read(files[1]), files[1]);
+    EXPECT_EQ(device_.Read(files[2]), files[2]);
+}
+
 }  // namespace

@@ -1,5 +1,5 @@
-// fwsetup demo: fresh printers (the default board and board 18), an upgrade
-// series on each, and what it changed.
+// fwsetup demo: fresh printers (the default board, board 18 and a 600 dpi
+// printer), an upgrade series on each, and what it changed.
 //
 // The series is a table of package rows. A row says how its package is built
 // (the payload's files and any extra files), what the printer holds before it
@@ -11,8 +11,11 @@
 #include <memory>
 #include <optional>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include "app.h"
+#include "sim/default_peripherals.h"
 #include "sim/device.h"
 #include "sim/device_files.h"
 #include "sim/devices/reference_fpga.h"
@@ -183,6 +186,91 @@ void WriteDeviceWithDigest(const fs::path& device, const std::string& relative,
     sim::WriteDeviceFile(device, "fs/" + relative + ".md5", TextMd5(text) + "\n");
 }
 
+// The Ferrow package stages boot files under \store\; board 18 takes them into
+// \boot\, every other board discards them with the job handler's property files.
+struct FerrowBootFile {
+    const char* staged;
+    const char* boot;
+};
+
+const FerrowBootFile kFerrowBootFiles[] = {
+    {"store/boot.txt", "boot/boot.txt"},
+    {"store/boot.txt.md5", "boot/boot.txt.md5"},
+    {"store/ProductRegistry.json", "boot/ProductRegistry.json"},
+    {"store/systemfeatures.json", "boot/systemfeatures.json"},
+};
+
+const char* const kJobHandlerPropertyFiles[] = {
+    "store/JobHandlerProperties.json", "store/JobHandlerProperties.json.bak",
+    "store/JobHandlerProperties.json.MD5", "store/JobHandlerProperties.json.MD5.bak"};
+
+void FerrowBefore(const fs::path& device) {
+    WriteDeviceWithDigest(device, "boot/boot.txt", "boot profile: Ferrow, build 3.2\n");
+    sim::WriteDeviceFile(device, "fs/boot/ProductRegistry.json",
+                         "{\"product\":\"Ferrow\",\"build\":\"3.2\"}\n");
+    sim::WriteDeviceFile(device, "fs/boot/systemfeatures.json",
+                         "{\"cutter\":false,\"build\":\"3.2\"}\n");
+    for (const char* file : kJobHandlerPropertyFiles)
+        sim::WriteDeviceFile(device, std::string("fs/") + file,
+                             "job handler properties, build 3.2\n");
+}
+
+void FerrowPayload(const fs::path& payload) {
+    WriteWithDigest(payload, "store/boot.txt", "boot profile: Ferrow board 18, build 4.0\n");
+    WriteTree(payload,
+              {{"store/ProductRegistry.json", "{\"product\":\"Ferrow\",\"build\":\"4.0\"}\n"},
+               {"store/systemfeatures.json", "{\"cutter\":true,\"build\":\"4.0\"}\n"}});
+}
+
+// The Ondrel package carries every configuration file for both printheads; the
+// product name in EEPROM region 0 decides which one goes live.
+struct OndrelFileGroup {
+    const char* live;
+    const char* variant[2];  // 300 dpi, 600 dpi
+};
+
+const OndrelFileGroup kOndrelFileGroups[] = {
+    {"boot/ProductRegistry.json",
+     {"boot/ProductRegistry300dpi.json", "boot/ProductRegistry600dpi.json"}},
+    {"boot/ScriptingSettings.json",
+     {"boot/ScriptingSettings300dpi.json", "boot/ScriptingSettings600dpi.json"}},
+    {"store/PlatenRampData.json",
+     {"store/PlatenRampData300dpi.json", "store/PlatenRampData600dpi.json"}},
+    {"store/PropertiesOverride.json",
+     {"store/PropertiesOverride300dpi.json", "store/PropertiesOverride600dpi.json"}},
+    {"store/PropertiesOverride.json.md5",
+     {"store/PropertiesOverride300dpi.json.md5", "store/PropertiesOverride600dpi.json.md5"}},
+};
+const char* const kOndrelDpiNames[] = {"300 dpi", "600 dpi"};
+
+// An earlier firmware's live files, where no other row put one already.
+void OndrelBefore(const fs::path& device) {
+    std::error_code ec;
+    for (const OndrelFileGroup& group : kOndrelFileGroups) {
+        if (!fs::exists(device / "fs" / group.live, ec))
+            sim::WriteDeviceFile(device, std::string("fs/") + group.live,
+                                 std::string("earlier firmware's ") + group.live + "\n");
+    }
+}
+
+// A JSON file per group and printhead; the digest group holds the digest of
+// the property overrides of its set.
+void OndrelPayload(const fs::path& payload) {
+    const size_t groups = sizeof(kOndrelFileGroups) / sizeof(kOndrelFileGroups[0]);
+    for (size_t g = 0; g + 1 < groups; ++g) {
+        for (int dpi = 0; dpi < 2; ++dpi) {
+            WriteText(payload / kOndrelFileGroups[g].variant[dpi],
+                      std::string("{\"file\":\"") +
+                          fs::path(kOndrelFileGroups[g].live).stem().string() +
+                          "\",\"printhead\":\"" + kOndrelDpiNames[dpi] + "\"}\n");
+        }
+    }
+    for (int dpi = 0; dpi < 2; ++dpi) {
+        WriteText(payload / kOndrelFileGroups[groups - 1].variant[dpi],
+                  sim::FileMd5Hex(payload / kOndrelFileGroups[groups - 2].variant[dpi]) + "\n");
+    }
+}
+
 // The drivers an earlier firmware left on the printer.
 void BluetoothDriversBefore(const fs::path& device) {
     WriteDeviceWithDigest(device, "boot/BT121BluetoothDriver.dll",
@@ -258,6 +346,16 @@ const DemoPackage kDemoSeries[] = {
      "are consumed; board 19 takes no FPGA upgrade, so its FPGA keeps the factory image and the "
      "files stay in \\UpgradeTemp\\",
      FpgaState},
+    {"Ferrow boot files", "QuorinFerrowPackageLayout", FerrowPayload, nullptr, FerrowBefore,
+     "the cabinet stages boot.txt, its .md5, ProductRegistry.json and systemfeatures.json in "
+     "\\store\\; board 18 copies them over its \\boot\\ files and deletes each staged file once "
+     "its copy is in place; every other board deletes them and \\store\\JobHandlerProperties.json "
+     "with its .bak, .MD5 and .MD5.bak, leaving \\boot\\ as it was"},
+    {"Ondrel variant files", "QuorinOndrelPackageLayout", OndrelPayload, nullptr, OndrelBefore,
+     "the cabinet brings every configuration file twice (300dpi and 600dpi); the product name "
+     "in EEPROM region 0 picks one set, which is renamed to the live names, and the other set "
+     "is deleted (only OndrelSixHundredDpi picks the 600 dpi set); neither the variant files "
+     "nor the copy of region 0 in \\UpgradeTemp\\ are left"},
     {"BT121 Bluetooth driver", "QuorinBT121BluetoothDriverPackageLayout", Bt121DriverPayload,
      nullptr, BluetoothDriversBefore,
      "the cabinet brings build 7.4 of \\boot\\BT121BluetoothDriver.dll and its .md5 (changed); "
@@ -291,18 +389,129 @@ const DeliveredProgram kDeliveredPrograms[] = {
     {"QuorinSTM32UpgraderPackageLayout", "UpgradeTemp/STM32Upgrader", "fwsetup-sim-stm32upgrader"},
 };
 
-// The printers the series runs on: the default one, and board 18, on which the
-// board-dependent packages act differently.
+// ---- accounts of what a package chose ----------------------------------------
+
+std::string ReadText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool Exists(const fs::path& path) {
+    std::error_code ec;
+    return fs::exists(path, ec);
+}
+
+// "boot/boot.txt" as the device path \boot\boot.txt.
+std::string DevicePath(const std::string& relative) {
+    std::string path = "\\" + relative;
+    for (char& c : path) {
+        if (c == '/')
+            c = '\\';
+    }
+    return path;
+}
+
+// Which variant of each group is live, and what became of the others, judged
+// by the contents the package brought (kept in the package's sources).
+void OndrelAccount(const fs::path& device, const fs::path& payload) {
+    const fs::path files = device / "fs";
+    int live[2] = {0, 0};
+    for (const OndrelFileGroup& group : kOndrelFileGroups) {
+        std::string line = DevicePath(group.live) + ": ";
+        int chosen = -1;
+        for (int dpi = 0; dpi < 2; ++dpi) {
+            if (Exists(files / group.live) &&
+                ReadText(files / group.live) == ReadText(payload / group.variant[dpi]))
+                chosen = dpi;
+        }
+        if (chosen < 0) {
+            line += "no variant went live";
+        } else {
+            ++live[chosen];
+            line += std::string("the ") + kOndrelDpiNames[chosen] + " file went live";
+        }
+        for (int dpi = 0; dpi < 2; ++dpi) {
+            if (dpi == chosen)
+                continue;
+            line += std::string(", the ") + kOndrelDpiNames[dpi] + " file " +
+                    (Exists(files / group.variant[dpi]) ? "is still there" : "was discarded");
+        }
+        std::cout << "    " << line << "\n";
+    }
+    const int groups = sizeof(kOndrelFileGroups) / sizeof(kOndrelFileGroups[0]);
+    for (int dpi = 0; dpi < 2; ++dpi) {
+        if (live[dpi] == groups) {
+            std::cout << "  went live: the " << kOndrelDpiNames[dpi] << " set; discarded: the "
+                      << kOndrelDpiNames[1 - dpi] << " set\n";
+        }
+    }
+}
+
+// Whether each boot file now holds the staged one, and what is left in \store\.
+void FerrowAccount(const fs::path& device, const fs::path& payload) {
+    const fs::path files = device / "fs";
+    bool taken = false;
+    for (const FerrowBootFile& file : kFerrowBootFiles) {
+        const bool live = Exists(files / file.boot) &&
+                          ReadText(files / file.boot) == ReadText(payload / file.staged);
+        taken = taken || live;
+        std::cout << "    " << DevicePath(file.boot) << ": "
+                  << (live                        ? "holds the staged file"
+                      : Exists(files / file.boot) ? "kept its earlier contents"
+                                                  : "is gone")
+                  << ", " << DevicePath(file.staged) << " "
+                  << (Exists(files / file.staged) ? "is still staged" : "is gone") << "\n";
+    }
+    size_t stillStaged = 0;
+    for (const FerrowBootFile& file : kFerrowBootFiles)
+        stillStaged += Exists(files / file.staged) ? 1 : 0;
+    size_t propertyFilesGone = 0;
+    for (const char* file : kJobHandlerPropertyFiles)
+        propertyFilesGone += Exists(files / file) ? 0 : 1;
+    std::cout << "  went live: "
+              << (taken ? "the staged boot files" : "nothing (\\boot\\ kept its files)")
+              << "; discarded: " << (stillStaged ? "part of the staged set" : "the staged set")
+              << (propertyFilesGone ? " and the job handler's property files" : "") << "\n";
+}
+
+// Packages whose report ends with an account of what they chose on this printer.
+struct PackageAccount {
+    const char* layout;
+    void (*account)(const fs::path& device, const fs::path& payload);
+};
+
+const PackageAccount kPackageAccounts[] = {
+    {"QuorinOndrelPackageLayout", OndrelAccount},
+    {"QuorinFerrowPackageLayout", FerrowAccount},
+};
+
+// The printers the series runs on: the default one (a 300 dpi board 19), board
+// 18, on which the board-dependent packages act differently, and a 600 dpi
+// printer, which gets only the package that chooses by the product name.
 struct DemoPrinter {
     const char* name;
     const char* folder;          // below the workspace; empty: the workspace itself
     std::optional<int> boardId;  // empty: the default board
+    const char* product;         // the product name in region 0; null: the default
+    const char* onlyLayout;      // null: the whole series; else only this package of it
 };
 
 const DemoPrinter kDemoPrinters[] = {
-    {"default printer", "", std::nullopt},
-    {"board 18 printer", "board18", 18},
+    {"default printer", "", std::nullopt, nullptr, nullptr},
+    {"board 18 printer", "board18", 18, nullptr, nullptr},
+    {"600 dpi printer", "sixhundreddpi", std::nullopt, "OndrelSixHundredDpi",
+     "QuorinOndrelPackageLayout"},
 };
+
+// The rows of the series that the printer gets, in series order.
+std::vector<const DemoPackage*> SeriesFor(const DemoPrinter& printer) {
+    std::vector<const DemoPackage*> rows;
+    for (size_t i = 0; i < kDemoSeriesLength; ++i) {
+        if (!printer.onlyLayout || std::string(printer.onlyLayout) == kDemoSeries[i].layout)
+            rows.push_back(&kDemoSeries[i]);
+    }
+    return rows;
+}
 
 // ---- building, running, reporting ------------------------------------------
 
@@ -316,12 +525,16 @@ fs::path MakeTempFolder() {
     return buffer.data();
 }
 
+// Where row index of the series keeps its package's sources.
+fs::path SourcesFolder(const fs::path& workspace, const DemoPackage& row, size_t index) {
+    return workspace / "sources" / (std::to_string(index + 1) + "-" + row.layout);
+}
+
 // Builds one row's package as `fwsetup package make` does, from sources made in
 // workspace/sources.
 fs::path BuildPackage(const DemoPackage& row, size_t index, const fs::path& workspace,
                       const CommandContext& ctx) {
-    const std::string name = std::to_string(index + 1) + "-" + row.layout;
-    const fs::path sources = workspace / "sources" / name;
+    const fs::path sources = SourcesFolder(workspace, row, index);
     sim::PackageRecipe recipe;
     recipe.layout = row.layout;
     recipe.module = ctx.modulesDir / (std::string(row.layout) + ".so");
@@ -347,7 +560,7 @@ fs::path BuildPackage(const DemoPackage& row, size_t index, const fs::path& work
         fs::create_directories(to.parent_path());
         fs::copy_file(ctx.binDir / program.hostProgram, to, fs::copy_options::overwrite_existing);
     }
-    recipe.output = workspace / "packages" / name;
+    recipe.output = workspace / "packages" / sources.filename();
     fs::create_directories(recipe.output.parent_path());
     sim::MakePackage(recipe);
     return recipe.output;
@@ -383,32 +596,37 @@ bool RunSeries(const fs::path& workspace, const DemoPrinter& printer, const Comm
     sim::DeviceOptions deviceOptions;
     if (printer.boardId)
         deviceOptions.boardId = *printer.boardId;
+    if (printer.product)
+        deviceOptions.product = std::string(printer.product);
     sim::InitDevice(device, deviceOptions, ctx.binDir);
-    std::cout << "fresh " << printer.name << " (board id " << deviceOptions.boardId << ") at "
+    std::cout << "fresh " << printer.name << " (board id " << deviceOptions.boardId << ", product "
+              << deviceOptions.product.value_or(sim::kDefaultProductName) << ") at "
               << device.string() << "\n";
+    if (printer.onlyLayout)
+        std::cout << "it gets only the " << printer.onlyLayout << " package of the series\n";
 
     sim::UpgradeSeriesOptions options;
     options.device = device;
     options.fwsetup = ctx.binDir / "fwsetup";
-    for (size_t i = 0; i < kDemoSeriesLength; ++i) {
-        options.packages.push_back(BuildPackage(kDemoSeries[i], i, workspace, ctx));
-        if (kDemoSeries[i].before)
-            kDemoSeries[i].before(device);
+    const std::vector<const DemoPackage*> series = SeriesFor(printer);
+    for (size_t i = 0; i < series.size(); ++i) {
+        options.packages.push_back(BuildPackage(*series[i], i, workspace, ctx));
+        if (series[i]->before)
+            series[i]->before(device);
     }
 
     sim::DeviceSnapshot before = sim::TakeSnapshot(device);
     // What the next package's row shows of the printer before it comes.
-    auto stateBefore = [&device](size_t i) {
-        return i < kDemoSeriesLength && kDemoSeries[i].deviceState
-                   ? kDemoSeries[i].deviceState(device)
-                   : std::string();
+    auto stateBefore = [&device, &series](size_t i) {
+        return i < series.size() && series[i]->deviceState ? series[i]->deviceState(device)
+                                                           : std::string();
     };
     std::string nextStateBefore = stateBefore(0);
     size_t index = 0;
     options.onPackage = [&](const sim::PackageOutcome& outcome) {
-        const DemoPackage& row = kDemoSeries[index];
+        const DemoPackage& row = *series[index];
         const sim::DeviceSnapshot after = sim::TakeSnapshot(device);
-        std::cout << "\n[" << index + 1 << "/" << kDemoSeriesLength << "] " << row.name << " ("
+        std::cout << "\n[" << index + 1 << "/" << series.size() << "] " << row.name << " ("
                   << row.layout << "): " << sim::PackageStatusText(outcome.status);
         if (!outcome.reason.empty())
             std::cout << ": " << outcome.reason;
@@ -426,13 +644,19 @@ bool RunSeries(const fs::path& workspace, const DemoPrinter& printer, const Comm
                       << "  after:  " << row.deviceState(device) << "\n";
         }
         nextStateBefore = stateBefore(index + 1);
+        for (const PackageAccount& account : kPackageAccounts) {
+            if (std::string(account.layout) != row.layout)
+                continue;
+            std::cout << "  what it chose on this printer:\n";
+            account.account(device, SourcesFolder(workspace, row, index) / "payload");
+        }
         std::cout << "  look for: " << row.lookFor << std::endl;
         before = after;
         ++index;
     };
     const sim::UpgradeSeriesResult result = sim::RunUpgradeSeries(options);
-    for (size_t i = index; i < kDemoSeriesLength; ++i) {
-        std::cout << "\n[" << i + 1 << "/" << kDemoSeriesLength << "] " << kDemoSeries[i].name
+    for (size_t i = index; i < series.size(); ++i) {
+        std::cout << "\n[" << i + 1 << "/" << series.size() << "] " << series[i]->name
                   << ": not run\n";
     }
     return result.ok();
@@ -492,12 +716,12 @@ void AddDemoCommand(CLI::App& app, CommandContext& ctx) {
     auto keep = std::make_shared<std::string>();
     CLI::App* demo = app.add_subcommand(
         "demo",
-        "Run the default upgrade series on a fresh default printer and on a fresh board 18 "
-        "printer, and report what changed");
+        "Run the default upgrade series on a fresh default printer and a fresh board 18 "
+        "printer, its Ondrel package on a fresh 600 dpi printer, and report what changed");
     demo->add_option("--keep", *keep,
                      "keep the printer (DIR/device), the packages (DIR/packages) and their "
                      "sources (DIR/sources) in DIR, a new or empty folder; the board 18 "
-                     "printer likewise in DIR/board18");
+                     "printer likewise in DIR/board18, the 600 dpi printer in DIR/sixhundreddpi");
     demo->callback([keep, &ctx] { RunDemo(*keep, ctx); });
 }
 
