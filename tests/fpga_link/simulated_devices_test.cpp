@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-
 #include <fstream>
 
 #include "fileutil/crc16.h"
