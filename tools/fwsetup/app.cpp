@@ -8,15 +8,15 @@ namespace fwsetup {
 namespace {
 
 const CommandGroup kCommandGroups[] = {
-    AddDeviceCommands, AddInstallCommand, AddPayloadCommands, AddPackageCommands,
-    AddUiCommands,     AddUpgradeCommand, AddNkbinCommands,   AddEepromCommands,
-    AddDemoCommand,
+    AddDeviceCommands, AddInstallCommand, AddPayloadCommands, AddPackageCommands, AddUiCommands,
+    AddUpgradeCommand, AddNkbinCommands,  AddEepromCommands,  AddDemoCommand,     AddPropsCommands,
 };
 
 std::filesystem::path SelfDir(const char* argv0) {
     std::error_code ec;
     std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (ec) self = std::filesystem::absolute(argv0, ec);
+    if (ec)
+        self = std::filesystem::absolute(argv0, ec);
     return self.parent_path();
 }
 
@@ -29,7 +29,8 @@ int Main(int argc, char** argv) {
 
     CLI::App app{"fwsetup: build, inspect and rehearse printer firmware upgrades", "fwsetup"};
     app.require_subcommand(1);
-    for (CommandGroup add : kCommandGroups) add(app, ctx);
+    for (CommandGroup add : kCommandGroups)
+        add(app, ctx);
 
     try {
         app.parse(argc, argv);

@@ -37,6 +37,7 @@ void AddUpgradeCommand(CLI::App& app, CommandContext& ctx);
 void AddNkbinCommands(CLI::App& app, CommandContext& ctx);
 void AddEepromCommands(CLI::App& app, CommandContext& ctx);
 void AddDemoCommand(CLI::App& app, CommandContext& ctx);
+void AddPropsCommands(CLI::App& app, CommandContext& ctx);
 
 // Runs one command line; returns the exit code.
 int Main(int argc, char** argv);

@@ -1,0 +1,209 @@
+// fwsetup props dump and props verify, end to end through the built binary,
+// on archives the module wrote and on damaged ones.
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <rapidjson/document.h>
+
+#include <fstream>
+#include <memory>
+
+#include "properties/json_property_archiver.h"
+#include "properties/string_property.h"
+#include "run_fwsetup.h"
+#include "runtime/thread_factory.h"
+#include "support/temp_device.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using fwtest::Lines;
+using fwtest::RunFwsetup;
+using fwtest::TempDevice;
+
+const std::string kHeader("\xB3\xEC\x09\x9A\x22\x92\x48\xFA\x83\xD0\x06\x84\x0B\xC9\x91\x02", 16);
+
+std::string Image(const std::string& text, uint32_t length) {
+    std::string image = kHeader;
+    for (int i = 0; i < 4; ++i)
+        image += char((length >> (8 * i)) & 0xFF);
+    return image + text;
+}
+std::string Image(const std::string& text) {
+    return Image(text, uint32_t(text.size()));
+}
+
+std::string Md5Hex(const std::string& data) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    EVP_Digest(data.data(), data.size(), digest, &size, EVP_md5(), nullptr);
+    std::string text;
+    for (unsigned int i = 0; i < size; ++i) {
+        text += "0123456789abcdef"[digest[i] >> 4];
+        text += "0123456789abcdef"[digest[i] & 15];
+    }
+    return text;
+}
+
+void WriteFile(const fs::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// The JSON document a run printed; it must be exactly one valid UTF-8 document.
+rapidjson::Document ParseOutput(const std::string& out) {
+    rapidjson::Document document;
+    document.Parse<rapidjson::kParseValidateEncodingFlag | rapidjson::kParseIterativeFlag>(
+        out.c_str());
+    EXPECT_FALSE(document.HasParseError()) << out;
+    EXPECT_EQ(Lines(out).size(), 1u) << out;
+    return document;
+}
+
+class PropsCommand : public testing::Test {
+  protected:
+    fs::path Scratch() const { return device_.Root(); }
+    fs::path ArchiveFile() const { return device_.Fs() / "store" / "Properties.json"; }
+
+    // An archive the module writes: two properties saved by its saver.
+    void WriteWithTheModule() {
+        device_.MakeDir("store");
+        auto factory = std::make_shared<ThreadFactory>(253);
+        JsonPropertyArchiver archive(u"/Store/Properties.json", factory, 253);
+        archive.StoreProperty(std::make_shared<StringProperty>(
+            "1234", "F3F63980-CA50-466F-9CA7-545D2B10468B", "Previous Firmware Driver Build Number",
+            "222D688A-1554-4C0E-B7A0-0BC377EF4071", "Product Info"));
+        archive.StoreProperty(
+            std::make_shared<StringProperty>("a \"quoted\"\ttext", "id-2", "second", "g", "group"));
+        ASSERT_TRUE(archive.WaitForSaves());
+    }
+
+    TempDevice device_;
+};
+
+TEST_F(PropsCommand, DumpReadsAnArchiveTheModuleWrote) {
+    WriteWithTheModule();
+    const fwtest::ToolRun run =
+        RunFwsetup({"props", "dump", ArchiveFile().string(), "--json"}, Scratch());
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const rapidjson::Document out = ParseOutput(run.out);
+    ASSERT_TRUE(out.IsObject());
+    EXPECT_TRUE(out["headerIsArchiveHeader"].GetBool());
+    EXPECT_TRUE(out["lengthOk"].GetBool());
+    EXPECT_TRUE(out["loaded"].GetBool());
+    EXPECT_EQ(out["trailingBytes"].GetUint64(), 0u);
+    EXPECT_EQ(out["size"].GetUint64(), fs::file_size(ArchiveFile()));
+    EXPECT_EQ(out["length"].GetUint64(), fs::file_size(ArchiveFile()) - 20);
+    const rapidjson::Value& entries = out["entries"];
+    ASSERT_EQ(entries.Size(), 2u);
+    EXPECT_STREQ(entries[0]["Name"].GetString(), "F3F63980-CA50-466F-9CA7-545D2B10468B");
+    EXPECT_STREQ(entries[0]["NameString"].GetString(), "Previous Firmware Driver Build Number");
+    EXPECT_STREQ(entries[0]["GroupString"].GetString(), "Product Info");
+    EXPECT_STREQ(entries[0]["Value"].GetString(), "1234");
+    EXPECT_STREQ(entries[1]["Value"].GetString(), "a \"quoted\"\ttext");
+    EXPECT_TRUE(out["document"]["Properties"].IsArray());
+
+    // The text form has a row per entry.
+    const fwtest::ToolRun text = RunFwsetup({"props", "dump", ArchiveFile().string()}, Scratch());
+    ASSERT_EQ(text.exitCode, 0) << text.err;
+    EXPECT_NE(text.out.find(" 0 F3F63980-CA50-466F-9CA7-545D2B10468B"), std::string::npos)
+        << text.out;
+    EXPECT_NE(text.out.find(" 1 id-2"), std::string::npos) << text.out;
+}
+
+TEST_F(PropsCommand, DumpReportsDamagedArchivesAsValidJson) {
+    struct Case {
+        const char* what;
+        std::string bytes;
+        bool lengthOk;
+        bool loaded;
+        int entries;
+    };
+    const std::string deep = "{\"a\":" + std::string(100000, '[') + std::string(100000, ']') + "}";
+    const std::vector<Case> cases = {
+        {"empty", "", false, false, 0},
+        {"half a header", kHeader.substr(0, 8), false, false, 0},
+        {"no whole length", kHeader + "\x05\x00", false, false, 0},
+        {"length 0", Image("{}", 0), false, false, 0},
+        {"length past the end", Image("{}", 9), false, false, 0},
+        {"bytes after the text", Image("{}", 2) + "junk", true, true, 0},
+        {"not JSON", Image("{\"Properties\":"), true, false, 0},
+        {"root an array", Image("[1,2]"), true, false, 0},
+        {"nested 100000 deep", Image(deep), true, false, 0},
+        {"not UTF-8", Image("{\"Properties\":[{\"Name\":\"\xff\xfe\",\"Value\":\"\xc3\"}]}"), true,
+         true, 1},
+        {"properties not an array", Image("{\"Properties\":{}}"), true, true, 0},
+    };
+    const fs::path file = Scratch() / "archive.json";
+    for (const Case& c : cases) {
+        WriteFile(file, c.bytes);
+        const fwtest::ToolRun run =
+            RunFwsetup({"props", "dump", file.string(), "--json"}, Scratch());
+        EXPECT_EQ(run.exitCode, 0) << c.what << ": " << run.err;
+        const rapidjson::Document out = ParseOutput(run.out);
+        ASSERT_TRUE(out.IsObject()) << c.what;
+        EXPECT_EQ(out["lengthOk"].GetBool(), c.lengthOk) << c.what;
+        EXPECT_EQ(out["loaded"].GetBool(), c.loaded) << c.what;
+        EXPECT_EQ(out["loadError"].IsString(), c.lengthOk && !c.loaded) << c.what;
+        EXPECT_EQ(out["entries"].Size(), rapidjson::SizeType(c.entries)) << c.what;
+        // The text form copes as well.
+        const fwtest::ToolRun text = RunFwsetup({"props", "dump", file.string()}, Scratch());
+        EXPECT_EQ(text.exitCode, 0) << c.what << ": " << text.err;
+        EXPECT_EQ(text.signal, 0) << c.what;
+    }
+}
+
+TEST_F(PropsCommand, DumpRefusesWhatIsNotAFile) {
+    for (const std::string& file : {(Scratch() / "missing").string(), Scratch().string()}) {
+        const fwtest::ToolRun json = RunFwsetup({"props", "dump", file, "--json"}, Scratch());
+        EXPECT_EQ(json.exitCode, 2) << file;
+        const rapidjson::Document out = ParseOutput(json.out);
+        ASSERT_TRUE(out.IsObject() && out.HasMember("error")) << json.out;
+        EXPECT_TRUE(out["error"].IsString());
+        const fwtest::ToolRun text = RunFwsetup({"props", "dump", file}, Scratch());
+        EXPECT_EQ(text.exitCode, 2) << file;
+        EXPECT_EQ(Lines(text.err).size(), 1u) << text.err;
+    }
+}
+
+TEST_F(PropsCommand, VerifyChecksTheSidecarAsTheModuleDoes) {
+    WriteWithTheModule();
+    const std::string image = ArchiveFile().string();
+    const std::string bytes = [&] {
+        std::ifstream in(ArchiveFile(), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }();
+    struct Case {
+        const char* what;
+        const char* sidecarName;  // null: no sidecar
+        std::string sidecar;
+        int exitCode;
+    };
+    std::string upper = Md5Hex(bytes);
+    for (char& c : upper)
+        c = char(toupper(c));
+    const std::vector<Case> cases = {
+        {"as the module wrote it", "Properties.json.MD5", Md5Hex(bytes), 0},
+        {"upper-case digits", "Properties.json.MD5", upper, 0},
+        {"a comment line and a file name", "Properties.json.MD5",
+         "/ digest\n" + Md5Hex(bytes) + "  Properties.json\n", 0},
+        {"sidecar named in lower case", "properties.json.md5", Md5Hex(bytes), 0},
+        {"another digest", "Properties.json.MD5", Md5Hex(bytes + "x"), 1},
+        {"empty sidecar", "Properties.json.MD5", "", 1},
+        {"a carriage return after the digest", "Properties.json.MD5", Md5Hex(bytes) + "\r\n", 1},
+        {"no sidecar", nullptr, "", 1},
+    };
+    for (const Case& c : cases) {
+        for (const char* name : {"Properties.json.MD5", "properties.json.md5"})
+            fs::remove(ArchiveFile().parent_path() / name);
+        if (c.sidecarName)
+            WriteFile(ArchiveFile().parent_path() / c.sidecarName, c.sidecar);
+        const fwtest::ToolRun run = RunFwsetup({"props", "verify", image}, Scratch());
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.what << ": " << run.out << run.err;
+        EXPECT_EQ(Lines(run.out).size(), 1u) << c.what;
+    }
+    const fwtest::ToolRun missing =
+        RunFwsetup({"props", "verify", (Scratch() / "missing").string()}, Scratch());
+    EXPECT_EQ(missing.exitCode, 2);
+    EXPECT_EQ(Lines(missing.err).size(), 1u);
+}
+
+}  // namespace

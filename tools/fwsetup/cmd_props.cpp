@@ -1,0 +1,549 @@
+// fwsetup props: the printer's property archives.
+//
+//   dump FILE [--json]   an archive file as the module reads it: the header, the
+//                        length check, the JSON document, each entry as a row.
+//                        Exit 0 when FILE could be read, whatever the load gave;
+//                        2 when it could not (with --json: {"error": "..."}).
+//   verify FILE          FILE against FILE.MD5 as the module checks it when it
+//                        loads the archive: exit 0 when it passes, 1 when not
+//                        (no sidecar included), 2 when FILE is not a readable file.
+//
+// Machine-readable output is one JSON document on stdout, built with RapidJSON.
+// Texts from the archive that are not valid UTF-8 are written with U+FFFD in
+// place of each bad byte, so that the output is always valid JSON.
+#include <rapidjson/document.h>
+#include <rapidjson/error/en.h>
+#include <rapidjson/prettywriter.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iomanip>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <vector>
+
+#include "app.h"
+#include "fileutil/md5.h"
+#include "package/memory_stream.h"
+#include "platform/host/device_root.h"
+#include "properties/json_document.h"
+
+namespace fwsetup {
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* const kEntryMembers[] = {"Name", "NameString", "Group", "GroupString", "Value"};
+
+// ---- JSON output -------------------------------------------------------------
+
+// text with every byte that does not start a valid UTF-8 sequence replaced by U+FFFD.
+std::string ValidUtf8(const char* text, size_t length) {
+    std::string out;
+    out.reserve(length);
+    size_t i = 0;
+    while (i < length) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        size_t n = 0;
+        uint32_t lowest = 0;
+        if (c < 0x80) {
+            n = 1;
+        } else if ((c & 0xE0) == 0xC0) {
+            n = 2;
+            lowest = 0x80;
+        } else if ((c & 0xF0) == 0xE0) {
+            n = 3;
+            lowest = 0x800;
+        } else if ((c & 0xF8) == 0xF0) {
+            n = 4;
+            lowest = 0x10000;
+        }
+        bool valid = n > 0 && i + n <= length;
+        uint32_t code = n == 1 ? c : (c & (0x7F >> n));
+        for (size_t k = 1; valid && k < n; ++k) {
+            const unsigned char next = static_cast<unsigned char>(text[i + k]);
+            valid = (next & 0xC0) == 0x80;
+            code = (code << 6) | (next & 0x3F);
+        }
+        valid = valid && code >= lowest && code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF);
+        if (valid) {
+            out.append(text + i, n);
+            i += n;
+        } else {
+            out += "\xEF\xBF\xBD";
+            ++i;
+        }
+    }
+    return out;
+}
+
+template <typename Writer>
+void WriteString(Writer& writer, const std::string& text) {
+    const std::string valid = ValidUtf8(text.data(), text.size());
+    writer.String(valid.data(), static_cast<rapidjson::SizeType>(valid.size()));
+}
+
+// A value of a document the module loaded (so nested at most 64 levels deep).
+template <typename Writer>
+void WriteValue(Writer& writer, const rapidjson::Value& value) {
+    if (value.IsObject()) {
+        writer.StartObject();
+        for (auto member = value.MemberBegin(); member != value.MemberEnd(); ++member) {
+            const std::string key =
+                ValidUtf8(member->name.GetString(), member->name.GetStringLength());
+            writer.Key(key.data(), static_cast<rapidjson::SizeType>(key.size()));
+            WriteValue(writer, member->value);
+        }
+        writer.EndObject();
+    } else if (value.IsArray()) {
+        writer.StartArray();
+        for (auto element = value.Begin(); element != value.End(); ++element)
+            WriteValue(writer, *element);
+        writer.EndArray();
+    } else if (value.IsString()) {
+        WriteString(writer, std::string(value.GetString(), value.GetStringLength()));
+    } else {
+        value.Accept(writer);  // a scalar
+    }
+}
+
+void PrintJsonError(const std::string& message) {
+    rapidjson::StringBuffer buffer;
+    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+    writer.StartObject();
+    writer.Key("error");
+    WriteString(writer, message);
+    writer.EndObject();
+    std::cout << buffer.GetString() << "\n";
+}
+
+// Runs a command body; with json, a usage error is also printed as {"error": ...}.
+template <typename Body>
+void RunCommand(bool json, CommandContext& ctx, Body body) {
+    try {
+        body();
+    } catch (const UsageError& e) {
+        if (!json)
+            throw;
+        std::cerr << "fwsetup: " << e.what() << "\n";
+        PrintJsonError(e.what());
+        ctx.exitCode = kExitUsage;
+    }
+}
+
+// ---- reading archive files ---------------------------------------------------
+
+void RequireFile(const std::string& file) {
+    std::error_code ec;
+    if (file.empty() || !fs::is_regular_file(file, ec))
+        throw UsageError("no file '" + file + "'");
+}
+
+std::string ReadHostFile(const fs::path& path, uintmax_t limit) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw UsageError("cannot read '" + path.string() + "'");
+    std::string bytes(static_cast<size_t>(limit), '\0');
+    in.read(&bytes[0], static_cast<std::streamsize>(limit));
+    bytes.resize(static_cast<size_t>(in.gcount()));
+    if (in.bad())
+        throw UsageError("cannot read '" + path.string() + "'");
+    return bytes;
+}
+
+std::string Hex(const std::string& bytes) {
+    std::ostringstream out;
+    for (unsigned char c : bytes)
+        out << std::hex << std::setw(2) << std::setfill('0') << int(c);
+    return out.str();
+}
+
+// What dump finds in an archive file.
+struct ArchiveDump {
+    uintmax_t size = 0;
+    std::string header;  // the first 16 bytes (fewer when the file is shorter)
+    bool headerIsArchiveHeader = false;
+    bool hasLength = false;
+    uint32_t length = 0;
+    uint32_t loadLimit = 0;
+    bool lengthOk = false;
+    std::string lengthCheck;  // what the length check found, in words
+    uintmax_t trailingBytes = 0;
+    bool loaded = false;
+    std::string loadError;  // why the module's load failed, when the length passed
+    std::unique_ptr<JsonDocument> document;
+};
+
+// Why a text the module did not load is refused: parsed again here,
+// iteratively, so that no nesting depth can exhaust the stack.
+std::string WhyNotLoaded(const std::string& text) {
+    rapidjson::Document parsed;
+    parsed.Parse<rapidjson::kParseIterativeFlag>(text.c_str());
+    if (parsed.HasParseError()) {
+        return std::string("not JSON: ") + rapidjson::GetParseError_En(parsed.GetParseError()) +
+               " (at byte " + std::to_string(parsed.GetErrorOffset()) + " of the text)";
+    }
+    if (!parsed.IsObject())
+        return "the root is not an object";
+    if (JsonDocument::NestingDepth(parsed) > JsonDocument::kMaxNesting)
+        return "nested deeper than " + std::to_string(JsonDocument::kMaxNesting) + " levels";
+    return "refused by the module";
+}
+
+ArchiveDump DumpArchive(const fs::path& file) {
+    ArchiveDump dump;
+    std::error_code ec;
+    dump.size = fs::file_size(file, ec);
+    if (ec)
+        throw UsageError("cannot read '" + file.string() + "'");
+    const uint32_t prefix = JsonDocument::kHeaderSize + JsonDocument::kLengthSize;
+    const std::string head = ReadHostFile(file, prefix);
+    dump.header = head.substr(0, JsonDocument::kHeaderSize);
+    JsonDocument reference;
+    dump.headerIsArchiveHeader =
+        dump.header == std::string(reinterpret_cast<const char*>(reference.HeaderBytes()),
+                                   JsonDocument::kHeaderSize);
+    dump.loadLimit = JsonDocument::LoadLimit();
+    if (head.size() < JsonDocument::kHeaderSize) {
+        dump.lengthCheck = "the file is shorter than the 16 header bytes";
+        return dump;
+    }
+    if (head.size() < prefix) {
+        dump.lengthCheck = "the file ends inside the length field";
+        return dump;
+    }
+    dump.hasLength = true;
+    for (int i = 0; i < 4; ++i)
+        dump.length |= uint32_t(uint8_t(head[JsonDocument::kHeaderSize + i])) << (8 * i);
+    const uintmax_t after = dump.size - prefix;
+    if (dump.length == 0) {
+        dump.lengthCheck = "the length is 0";
+    } else if (dump.length > dump.loadLimit) {
+        dump.lengthCheck = "the length is above the load limit of " +
+                           std::to_string(dump.loadLimit) +
+                           " bytes (a quarter of the available memory)";
+    } else if (dump.length > after) {
+        dump.lengthCheck = "the length is past the end: " + std::to_string(after) +
+                           " bytes follow the length field";
+    } else {
+        dump.lengthOk = true;
+        dump.trailingBytes = after - dump.length;
+        dump.lengthCheck = dump.trailingBytes == 0
+                               ? "the text fills the rest of the file"
+                               : std::to_string(dump.trailingBytes) +
+                                     " bytes after the text, which a load ignores";
+    }
+    if (!dump.lengthOk)
+        return dump;
+    const std::string image = ReadHostFile(file, prefix + uintmax_t(dump.length));
+    dump.document.reset(new JsonDocument);
+    MemoryStream stream(reinterpret_cast<const uint8_t*>(image.data()), image.size());
+    dump.loaded = dump.document->LoadFromStream(stream);
+    if (!dump.loaded) {
+        dump.loadError = WhyNotLoaded(image.substr(prefix));
+        dump.document.reset();
+    }
+    return dump;
+}
+
+// The "Properties" elements of a loaded document (null when there is no such array).
+const rapidjson::Value* EntriesOf(const ArchiveDump& dump) {
+    if (!dump.document)
+        return nullptr;
+    const rapidjson::Value& root = dump.document->GetDocument();
+    const auto entries = root.FindMember("Properties");
+    if (entries == root.MemberEnd() || !entries->value.IsArray())
+        return nullptr;
+    return &entries->value;
+}
+
+// One cell of an entry row: the member as text, or null when it is missing or no string.
+std::optional<std::string> EntryCell(const rapidjson::Value& entry, const char* member) {
+    if (!entry.IsObject())
+        return std::nullopt;
+    const auto found = entry.FindMember(member);
+    if (found == entry.MemberEnd() || !found->value.IsString())
+        return std::nullopt;
+    return std::string(found->value.GetString(), found->value.GetStringLength());
+}
+
+void PrintDumpJson(const fs::path& file, const ArchiveDump& dump) {
+    rapidjson::StringBuffer buffer;
+    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+    writer.StartObject();
+    writer.Key("file");
+    WriteString(writer, file.string());
+    writer.Key("size");
+    writer.Uint64(dump.size);
+    writer.Key("header");
+    WriteString(writer, Hex(dump.header));
+    writer.Key("headerIsArchiveHeader");
+    writer.Bool(dump.headerIsArchiveHeader);
+    writer.Key("length");
+    if (dump.hasLength)
+        writer.Uint(dump.length);
+    else
+        writer.Null();
+    writer.Key("loadLimit");
+    writer.Uint(dump.loadLimit);
+    writer.Key("lengthOk");
+    writer.Bool(dump.lengthOk);
+    writer.Key("lengthCheck");
+    WriteString(writer, dump.lengthCheck);
+    writer.Key("trailingBytes");
+    writer.Uint64(dump.trailingBytes);
+    writer.Key("loaded");
+    writer.Bool(dump.loaded);
+    writer.Key("loadError");
+    if (dump.loadError.empty())
+        writer.Null();
+    else
+        WriteString(writer, dump.loadError);
+    writer.Key("document");
+    if (dump.document)
+        WriteValue(writer, dump.document->GetDocument());
+    else
+        writer.Null();
+    writer.Key("entries");
+    writer.StartArray();
+    if (const rapidjson::Value* entries = EntriesOf(dump)) {
+        for (auto entry = entries->Begin(); entry != entries->End(); ++entry) {
+            writer.StartObject();
+            writer.Key("isObject");
+            writer.Bool(entry->IsObject());
+            for (const char* member : kEntryMembers) {
+                writer.Key(member);
+                const std::optional<std::string> cell = EntryCell(*entry, member);
+                if (cell)
+                    WriteString(writer, *cell);
+                else
+                    writer.Null();
+            }
+            writer.EndObject();
+        }
+    }
+    writer.EndArray();
+    writer.EndObject();
+    std::cout << buffer.GetString() << "\n";
+}
+
+// A cell of the text table: control characters escaped, long texts shortened.
+std::string ShowCell(const std::optional<std::string>& cell) {
+    if (!cell)
+        return "-";
+    std::string shown;
+    for (unsigned char c : ValidUtf8(cell->data(), cell->size())) {
+        if (c < 0x20) {
+            std::ostringstream escaped;
+            escaped << "\\x" << std::hex << std::setw(2) << std::setfill('0') << int(c);
+            shown += escaped.str();
+        } else {
+            shown += char(c);
+        }
+    }
+    const size_t kLongest = 60;
+    if (shown.size() > kLongest)
+        shown = shown.substr(0, kLongest) + "... (" + std::to_string(cell->size()) + " bytes)";
+    return shown;
+}
+
+void PrintDumpText(const fs::path& file, const ArchiveDump& dump) {
+    std::cout << "file      " << file.string() << " (" << dump.size << " bytes)\n";
+    std::cout << "header    " << Hex(dump.header)
+              << (dump.headerIsArchiveHeader ? " (the archive header)"
+                                             : " (not the archive header; a load skips it)")
+              << "\n";
+    std::cout << "length    ";
+    if (dump.hasLength)
+        std::cout << dump.length << ": ";
+    std::cout << dump.lengthCheck << "\n";
+    std::cout << "json      "
+              << (dump.loaded     ? "loaded"
+                  : dump.lengthOk ? "not loaded: " + dump.loadError
+                                  : std::string("not loaded: the length check failed"))
+              << "\n";
+    if (!dump.document)
+        return;
+    rapidjson::StringBuffer buffer;
+    rapidjson::PrettyWriter<rapidjson::StringBuffer> writer(buffer);
+    writer.SetIndent(' ', 2);
+    WriteValue(writer, dump.document->GetDocument());
+    std::cout << "document\n" << buffer.GetString() << "\n";
+    const rapidjson::Value* entries = EntriesOf(dump);
+    if (!entries) {
+        std::cout << "entries   none (no \"Properties\" array)\n";
+        return;
+    }
+    std::cout << "entries   " << entries->Size() << "\n";
+    std::vector<std::vector<std::string>> rows;
+    rows.push_back({"#", "Name", "NameString", "Group", "GroupString", "Value"});
+    size_t index = 0;
+    for (auto entry = entries->Begin(); entry != entries->End(); ++entry, ++index) {
+        std::vector<std::string> row{std::to_string(index)};
+        if (!entry->IsObject()) {
+            row.push_back("(not an object)");
+        } else {
+            for (const char* member : kEntryMembers)
+                row.push_back(ShowCell(EntryCell(*entry, member)));
+        }
+        rows.push_back(row);
+    }
+    std::vector<size_t> widths(6, 0);
+    for (const auto& row : rows) {
+        for (size_t i = 0; i < row.size(); ++i)
+            widths[i] = std::max(widths[i], row[i].size());
+    }
+    for (const auto& row : rows) {
+        std::string line = " ";
+        for (size_t i = 0; i < row.size(); ++i) {
+            line += " " + row[i];
+            if (i + 1 < row.size())
+                line += std::string(widths[i] - row[i].size(), ' ');
+        }
+        std::cout << line << "\n";
+    }
+}
+
+void RunDump(const std::string& file, bool json, CommandContext& ctx) {
+    RunCommand(json, ctx, [&] {
+        RequireFile(file);
+        const ArchiveDump dump = DumpArchive(file);
+        if (json)
+            PrintDumpJson(file, dump);
+        else
+            PrintDumpText(file, dump);
+        ctx.exitCode = kExitOk;
+    });
+}
+
+// ---- verify ------------------------------------------------------------------
+
+// The sidecar of file: file + ".MD5", matched without regard to letter case as
+// the printer's file system does (the exact name first). Empty when there is none.
+fs::path FindSidecar(const fs::path& file) {
+    const fs::path exact = file.string() + ".MD5";
+    std::error_code ec;
+    if (fs::is_regular_file(exact, ec))
+        return exact;
+    const std::string wanted = exact.filename().string();
+    fs::path folder = file.parent_path();
+    if (folder.empty())
+        folder = ".";
+    for (const auto& entry : fs::directory_iterator(folder, ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() != wanted.size())
+            continue;
+        bool same = true;
+        for (size_t i = 0; same && i < name.size(); ++i)
+            same = tolower(static_cast<unsigned char>(name[i])) ==
+                   tolower(static_cast<unsigned char>(wanted[i]));
+        if (same && entry.is_regular_file(ec))
+            return file.parent_path() / name;
+    }
+    return fs::path();
+}
+
+// A temporary simulated printer that holds copies of host files at device paths.
+class StagingDevice {
+  public:
+    StagingDevice() : previous_(platform::host::DeviceRoot()) {
+        const char* tmp = getenv("TMPDIR");
+        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/fwsetup-props-XXXXXX";
+        if (!mkdtemp(pattern.data()))
+            throw std::runtime_error("cannot make a temporary folder");
+        root_ = pattern;
+        fs::create_directories(root_ / "fs");
+        fs::create_directories(root_ / "hw");
+        platform::host::SetDeviceRoot(root_.string());
+    }
+    ~StagingDevice() {
+        platform::host::SetDeviceRoot(previous_);
+        std::error_code ec;
+        fs::remove_all(root_, ec);
+    }
+    StagingDevice(const StagingDevice&) = delete;
+    StagingDevice& operator=(const StagingDevice&) = delete;
+
+    // Copies a host file to \name.
+    void Put(const fs::path& from, const std::string& name) const {
+        std::error_code ec;
+        fs::copy_file(from, root_ / "fs" / name, ec);
+        if (ec)
+            throw UsageError("cannot read '" + from.string() + "': " + ec.message());
+    }
+
+  private:
+    std::string previous_;
+    fs::path root_;
+};
+
+// The first line of the sidecar that a check reads (the first not starting with "/").
+std::string SidecarLine(const fs::path& sidecar) {
+    std::ifstream in(sidecar, std::ios::binary);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] != '/')
+            return line;
+    }
+    return std::string();
+}
+
+void RunVerify(const std::string& file, CommandContext& ctx) {
+    RequireFile(file);
+    const fs::path sidecar = FindSidecar(file);
+    if (sidecar.empty()) {
+        std::cout << "fail: no sidecar " << file
+                  << ".MD5 (the archive is not loaded without one)\n";
+        ctx.exitCode = kExitFailed;
+        return;
+    }
+    bool passes;
+    NString digest;
+    {
+        StagingDevice staging;
+        staging.Put(file, "archive");
+        staging.Put(sidecar, "archive.MD5");
+        passes = VerifyWithSidecar(u"\\archive", u"\\archive.MD5");
+        digest = FileMd5(u"\\archive");
+    }
+    if (passes) {
+        std::cout << "ok: " << file << " matches " << sidecar.string() << " (" << digest << ")\n";
+        ctx.exitCode = kExitOk;
+    } else {
+        std::cout << "fail: " << file << " has the digest " << digest << ", but "
+                  << sidecar.string() << " reads '" << ShowCell(SidecarLine(sidecar)) << "'\n";
+        ctx.exitCode = kExitFailed;
+    }
+}
+
+}  // namespace
+
+void AddPropsCommands(CLI::App& app, CommandContext& ctx) {
+    CLI::App* props = app.add_subcommand("props", "Property archives of the printer");
+    props->require_subcommand(1);
+
+    struct DumpArgs {
+        std::string file;
+        bool json = false;
+    };
+    auto dump = std::make_shared<DumpArgs>();
+    CLI::App* dumpCommand = props->add_subcommand(
+        "dump", "An archive file as the module reads it: header, length check, JSON, entries");
+    dumpCommand->add_option("FILE", dump->file, "the archive file")->required();
+    dumpCommand->add_flag("--json", dump->json, "one JSON document on stdout");
+    dumpCommand->callback([dump, &ctx] { RunDump(dump->file, dump->json, ctx); });
+
+    auto verify = std::make_shared<std::string>();
+    CLI::App* verifyCommand = props->add_subcommand(
+        "verify", "FILE against FILE.MD5 as the module checks it (exit 0 passes, 1 not)");
+    verifyCommand->add_option("FILE", *verify, "the archive file")->required();
+    verifyCommand->callback([verify, &ctx] { RunVerify(*verify, ctx); });
+}
+
+}  // namespace fwsetup
