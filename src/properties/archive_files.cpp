@@ -1,5 +1,7 @@
 #include "properties/archive_files.h"
 
+#include <cstring>
+
 #include "fileutil/file_operation.h"
 #include "fileutil/md5.h"
 #include "package/file_stream.h"
@@ -49,10 +51,27 @@ bool IsWhole(const FilePair& pair) {
 }
 
 bool WriteDigestFile(const WString& file, const WString& sidecar) {
-    const NString digest = FileMd5(file);
+    return WriteDigestText(FileMd5(file), sidecar);
+}
+
+bool WriteDigestText(const NString& digest, const WString& sidecar) {
     if (digest.empty())
         return false;
     return WriteFile(sidecar, reinterpret_cast<const uint8_t*>(digest.data()), digest.size());
+}
+
+NString DigestOf(const uint8_t* data, size_t size) {
+    if (size > 0xFFFFFFFFu)
+        return NString();
+    size_t at = 0;
+    return ComputeMd5(
+        [data, size, &at](uint8_t*& buffer, uint32_t& count) {
+            const size_t n = size - at < count ? size - at : count;
+            if (n > 0)
+                std::memcpy(buffer, data + at, n);
+            at += n;
+        },
+        static_cast<uint32_t>(size));
 }
 
 void Settle(const FilePair& pair) {
@@ -87,7 +106,10 @@ bool ReplaceWithBytes(const FilePair& pair, const uint8_t* data, size_t size) {
     // A pending sidecar must not sit beside the new data while it is written.
     if (!RemoveIfPresent(pendingSidecar))
         return false;
-    if (!WriteFile(pendingData, data, size) || !WriteDigestFile(pendingData, pendingSidecar)) {
+    // The digest is taken of the bytes meant to be written, so that a write that
+    // went wrong shows as a mismatch instead of being sealed by its own digest.
+    if (!WriteFile(pendingData, data, size) ||
+        !WriteDigestText(DigestOf(data, size), pendingSidecar)) {
         Settle(pair);
         return false;
     }

@@ -6,7 +6,7 @@
 // pending files beside it, D + ".tmp" and S + ".tmp":
 //
 //   1. write the new data into D.tmp and flush it to stable storage;
-//   2. write the digest of D.tmp into S.tmp and flush it. From here on the
+//   2. write the digest of the new data into S.tmp and flush it. From here on the
 //      new pair is complete: S.tmp holds the digest of D.tmp;
 //   3. delete D, delete S;
 //   4. move D.tmp to D and flush it, move S.tmp to S and flush it.
@@ -54,6 +54,13 @@ bool IsWhole(const FilePair& pair);
 // Writes the digest text of file (FileMd5) into sidecar, alone, replacing what
 // it held; true when the digest could be taken and all of it was written.
 bool WriteDigestFile(const WString& file, const WString& sidecar);
+
+// Writes digest (a digest text) into sidecar, alone; false for an empty digest
+// or when not all of it was written.
+bool WriteDigestText(const NString& digest, const WString& sidecar);
+
+// The digest text of size bytes at data (empty on failure).
+NString DigestOf(const uint8_t* data, size_t size);
 
 // Finishes or discards a replacement of the pair that was cut (see above).
 void Settle(const FilePair& pair);

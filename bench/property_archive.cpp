@@ -1,0 +1,235 @@
+// The property archive: load, change one entry, wait for the save, next to the
+// bare work on the same text, and peak memory.
+//
+//   bench_property_archive [--entries N] [--runs N] [--dir DIR]
+//
+// Writes an archive of N entries (default 2,000) on a fresh simulated printer,
+// then, best of R runs each:
+//   module  JsonPropertyArchiver: construct, Load (digest check, parse), change
+//           one entry, WaitForSaves (archive and digest replaced on the device,
+//           flushed), destroy;
+//   bare    RapidJSON alone on the same text held in memory: parse, change the
+//           same entry, compact write, MD5 of the written text.
+// Prints both times and their ratio. Peak resident memory (ru_maxrss) is taken
+// in child processes (VmHWM) for N and for ten times N entries, for each side,
+// next to an idle child that only starts.
+#include <openssl/evp.h>
+#include <rapidjson/document.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "platform/host/device_root.h"
+#include "properties/json_property_archiver.h"
+#include "properties/string_property.h"
+#include "runtime/thread_factory.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char16_t kArchive[] = u"/Store/Properties.json";
+
+std::string Guid(unsigned n) {
+    char text[40];
+    std::snprintf(text, sizeof(text), "%08X-%04X-4%03X-9%03X-%012X", n * 2654435761u, n % 0xFFFF,
+                  n % 0xFFF, (n * 7) % 0xFFF, n * 40503u);
+    return text;
+}
+
+// The property of entry i.
+std::shared_ptr<StringProperty> PropertyOf(unsigned i, const std::string& value) {
+    return std::make_shared<StringProperty>(value, Guid(i), "Property number " + std::to_string(i),
+                                            Guid(100000 + i % 55),
+                                            "Group " + std::to_string(i % 55));
+}
+
+// A fresh printer at dir/device holding an archive of n entries, written by the module.
+void MakePrinter(const fs::path& dir, unsigned n) {
+    fs::remove_all(dir / "device");
+    fs::create_directories(dir / "device" / "fs" / "store");
+    fs::create_directories(dir / "device" / "hw");
+    platform::host::SetDeviceRoot((dir / "device").string());
+    auto factory = std::make_shared<ThreadFactory>(253);
+    JsonPropertyArchiver archive(kArchive, factory, 253);
+    for (unsigned i = 0; i < n; ++i) {
+        const std::shared_ptr<StringProperty> p =
+            PropertyOf(i, "value " + std::to_string(i * 37) + " [mils/sec]");
+        archive.AddEntry(p->Id(), p->GroupId(), p->GroupName(), p->Name(), p->GetValue());
+    }
+    if (!archive.WaitForSaves())
+        throw std::runtime_error("cannot write the archive");
+}
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The module's work; the archive must hold n entries.
+void ModuleRun(unsigned n, int round) {
+    auto factory = std::make_shared<ThreadFactory>(253);
+    JsonPropertyArchiver archive(kArchive, factory, 253);
+    if (!archive.Load())
+        throw std::runtime_error("the archive does not load");
+    archive.StoreProperty(PropertyOf(n / 2, "changed " + std::to_string(round)));
+    if (!archive.WaitForSaves())
+        throw std::runtime_error("the save failed");
+}
+
+// The bare work on the JSON text; returns a digest byte so that nothing is optimised away.
+unsigned BareRun(const std::string& text, unsigned n, int round) {
+    rapidjson::Document document;
+    document.Parse(text.c_str());
+    if (document.HasParseError() || !document.IsObject())
+        throw std::runtime_error("the text does not parse");
+    rapidjson::Value& entry = document["Properties"][n / 2];
+    const std::string value = "changed " + std::to_string(round);
+    entry["Value"].SetString(value.c_str(), static_cast<rapidjson::SizeType>(value.size()),
+                             document.GetAllocator());
+    rapidjson::StringBuffer buffer;
+    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+    document.Accept(writer);
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    EVP_Digest(buffer.GetString(), buffer.GetSize(), digest, &size, EVP_md5(), nullptr);
+    return digest[0];
+}
+
+template <typename F>
+double BestSeconds(int runs, F run) {
+    double best = 1e9;
+    for (int r = 0; r < runs; ++r) {
+        const auto start = std::chrono::steady_clock::now();
+        run(r);
+        best = std::min(
+            best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+    return best;
+}
+
+// Runs this program with args; the peak resident memory it reports (VmHWM of
+// its own address space: ru_maxrss would carry the parent's over the exec).
+long ChildPeakKiB(const std::vector<std::string>& args) {
+    std::string command;
+    for (const std::string& a : args)
+        command += "'" + a + "' ";
+    FILE* child = popen(command.c_str(), "r");
+    if (!child)
+        throw std::runtime_error("cannot start " + args[0]);
+    long kib = -1;
+    if (std::fscanf(child, "%ld", &kib) != 1)
+        kib = -1;
+    if (pclose(child) != 0 || kib < 0)
+        throw std::runtime_error("the measured child failed");
+    return kib;
+}
+
+// VmHWM of this process in KiB.
+long PeakKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stol(line.substr(6));
+    }
+    return -1;
+}
+
+// The child measured for memory: "--child module|bare|idle DIR N" on a prepared printer.
+int Child(const std::string& what, const fs::path& dir, unsigned n) {
+    platform::host::SetDeviceRoot((dir / "device").string());
+    if (what == "module") {
+        ModuleRun(n, 1);
+    } else if (what == "bare") {
+        const std::string image = ReadFile(dir / "device" / "fs" / "store" / "Properties.json");
+        volatile unsigned sink = BareRun(image.substr(20), n, 1);
+        (void)sink;
+    }
+    std::printf("%ld\n", PeakKiB());
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 5 && std::string(argv[1]) == "--child") {
+        try {
+            return Child(argv[2], argv[3], static_cast<unsigned>(std::stoul(argv[4])));
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "%s\n", e.what());
+            return 1;
+        }
+    }
+    unsigned entries = 2000;
+    int runs = 20;
+    const char* tmp = getenv("TMPDIR");
+    fs::path base = tmp && *tmp ? tmp : "/tmp";
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string option = argv[i];
+        if (option == "--entries") {
+            entries = static_cast<unsigned>(std::max(2ul, std::stoul(argv[i + 1])));
+        } else if (option == "--runs") {
+            runs = std::max(1, std::stoi(argv[i + 1]));
+        } else if (option == "--dir") {
+            base = argv[i + 1];
+        } else {
+            std::fprintf(stderr, "usage: %s [--entries N] [--runs N] [--dir DIR]\n", argv[0]);
+            return 2;
+        }
+    }
+    std::string pattern = (base / "fwsetup-bench-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    const fs::path dir = pattern;
+    int rc = 0;
+    try {
+        const std::string self = fs::read_symlink("/proc/self/exe").string();
+        MakePrinter(dir, entries);
+        const fs::path file = dir / "device" / "fs" / "store" / "Properties.json";
+        const std::string text = ReadFile(file).substr(20);
+        std::printf("archive: %u entries, %zu bytes of JSON text\n", entries, text.size());
+
+        unsigned sink = 0;
+        const double module = BestSeconds(runs, [&](int r) { ModuleRun(entries, r); });
+        const double bare = BestSeconds(runs, [&](int r) { sink += BareRun(text, entries, r); });
+        std::printf("%-52s %9.3f ms\n", "module: load, change one entry, save written",
+                    module * 1e3);
+        std::printf("%-52s %9.3f ms\n", "bare: RapidJSON parse + compact write + MD5", bare * 1e3);
+        std::printf("%-52s %9.2f x   (best of %d runs each; goal: under 3 x)\n", "ratio",
+                    module / bare, runs);
+
+        std::printf("\npeak resident memory of a child process (VmHWM)\n");
+        std::printf("%10s %12s %12s %12s\n", "entries", "idle KiB", "module KiB", "bare KiB");
+        for (unsigned n : {entries, entries * 10}) {
+            MakePrinter(dir, n);
+            const std::string count = std::to_string(n);
+            const long idle = ChildPeakKiB({self, "--child", "idle", dir.string(), count});
+            const long moduleKiB = ChildPeakKiB({self, "--child", "module", dir.string(), count});
+            const long bareKiB = ChildPeakKiB({self, "--child", "bare", dir.string(), count});
+            std::printf("%10u %12ld %12ld %12ld\n", n, idle, moduleKiB, bareKiB);
+        }
+        if (sink == 0xFFFFFFFFu)
+            std::printf("\n");
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        rc = 1;
+    }
+    platform::host::SetDeviceRoot(std::string());
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+    return rc;
+}
