@@ -21,7 +21,8 @@ PropertyArchiverBase::PropertyArchiverBase(const WString& path,
       lastSaveOk_(true),
       progress_(WecEventFlags::Create(false)),
       holds_(0),
-      stopped_(false) {
+      stopped_(false),
+      loadedFromBackup_(false) {
     if (factory)
         saver_ = std::shared_ptr<Thread>(factory->Create(SaverLoop, priority, 0));
     if (saver_)
@@ -42,6 +43,7 @@ ArchiveFiles::FilePair PropertyArchiverBase::BackupPair() const {
 
 bool PropertyArchiverBase::Load() {
     std::lock_guard<OrvelMutex> holdFiles(fileLock_);
+    loadedFromBackup_ = false;
     const ArchiveFiles::FilePair main = MainPair();
     const ArchiveFiles::FilePair backup = BackupPair();
     ArchiveFiles::Settle(main);
@@ -60,7 +62,8 @@ bool PropertyArchiverBase::Load() {
     // The backup takes the place of the damaged pair as a whole: a cut during
     // the copy leaves the damaged pair, and this runs again at the next load.
     ArchiveFiles::ReplaceWithCopy(main, backup);
-    return LoadFile(backup.data);
+    loadedFromBackup_ = LoadFile(backup.data);
+    return loadedFromBackup_;
 }
 
 bool PropertyArchiverBase::LoadFile(const WString& file) {

@@ -66,6 +66,8 @@ class PropertyArchiverBase : public JsonDocument {
     // damaged one, P and P.MD5 are deleted and the result is false. A failed
     // load leaves the document as it was.
     bool Load();
+    // Whether the last Load took the backup in place of a damaged archive.
+    bool LoadedFromBackup() const { return loadedFromBackup_; }
     // The document from an archive file; false when the file does not exist or
     // does not load.
     bool LoadFile(const WString& file);
@@ -121,6 +123,7 @@ class PropertyArchiverBase : public JsonDocument {
     std::unique_ptr<EventFlags> progress_;
     uint32_t holds_;  // under archiveLock
     bool stopped_;
+    bool loadedFromBackup_;  // under fileLock
 };
 
 #endif

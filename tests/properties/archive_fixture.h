@@ -46,6 +46,24 @@ inline std::string ArchiveImage(const std::string& text) {
     return ArchiveImage(text, static_cast<uint32_t>(text.size()));
 }
 
+// CRC-16/MAXIM-DOW, bit by bit, for the tests alone (check value of "123456789": 0x44C2).
+inline uint16_t Crc16MaximDow(const std::string& data) {
+    uint16_t crc = 0;
+    for (unsigned char byte : data) {
+        crc ^= byte;
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001)
+                            : static_cast<uint16_t>(crc >> 1);
+    }
+    return static_cast<uint16_t>(~crc);
+}
+
+// A legacy property file: the text and its CRC, low byte first.
+inline std::string LegacyFile(const std::string& text) {
+    const uint16_t crc = Crc16MaximDow(text);
+    return text + static_cast<char>(crc & 0xFF) + static_cast<char>(crc >> 8);
+}
+
 // One entry as the archive writes it.
 inline std::string EntryJson(const std::string& id, const std::string& name,
                              const std::string& group, const std::string& groupName,
