@@ -40,6 +40,9 @@ PropertyManager::PropertyManager(std::shared_ptr<ThreadFactory> factory, int32_t
         true, kPropertyLoadingErrorId, kPropertyLoadingErrorName, kErrorGroupId, kErrorGroupName);
     loadingError_ = loadingError;
     {
+        // The store's lock first, as everywhere else: the load takes it again
+        // around its legacy-only properties while the index lock is held.
+        std::lock_guard<OrvelMutex> holdStore(store_.StoreLock());
         std::lock_guard<OrvelMutex> hold(indexLock_);
         const bool ok = store_.Load(index_, mainPath_, overridePath_);
         loadingError->SetValue(!ok);

@@ -4,9 +4,9 @@
 // written to the main archive.
 //
 // Lock order: managerLock before storeLock before indexLock before groupsLock,
-// and managerLock before the archive's own lock. Only during construction is
-// indexLock held while the store takes storeLock; nobody else can reach the
-// manager then.
+// and managerLock before the archive's own lock. The construction takes
+// storeLock before indexLock too, because the load takes storeLock again
+// around its legacy-only properties while indexLock is held.
 #ifndef FWSETUP_PROPERTIES_PROPERTY_MANAGER_H
 #define FWSETUP_PROPERTIES_PROPERTY_MANAGER_H
 

@@ -7,6 +7,22 @@
 //   verify FILE          FILE against FILE.MD5 as the module checks it when it
 //                        loads the archive: exit 0 when it passes, 1 when not
 //                        (no sidecar included), 2 when FILE is not a readable file.
+//   show --device DEVICE [--json]
+//                        the printer's property files as they stand (legacy file,
+//                        override, main archive), and what the module's start-up
+//                        load makes of them: whether the legacy file is migrated,
+//                        the backup used, the override merged, and every entry of
+//                        the main archive afterwards. Read on a copy: the printer
+//                        does not change.
+//   legacy make IN.txt OUT
+//                        OUT = IN followed by its CRC-16/MAXIM-DOW, low byte first:
+//                        a legacy property file.
+//   legacy check FILE    a legacy property file as the module reads it: its CRC and
+//                        every entry it gives; exit 0 when it reads whole, 1 when not.
+//
+// Files a command writes go to a temporary file beside the output, which is
+// renamed into place once complete. An output that is an input (the same file,
+// whatever its name) or that exists and is not a regular file is refused.
 //
 // Machine-readable output is one JSON document on stdout, built with RapidJSON.
 // Texts from the archive that are not valid UTF-8 are written with U+FFFD in
@@ -29,10 +45,14 @@
 #include <vector>
 
 #include "app.h"
+#include "fileutil/crc16.h"
 #include "fileutil/md5.h"
 #include "package/memory_stream.h"
 #include "platform/host/device_root.h"
 #include "properties/json_document.h"
+#include "properties/property_file_store.h"
+#include "runtime/thread_factory.h"
+#include "sim/property_files.h"
 
 namespace fwsetup {
 namespace {
@@ -522,6 +542,269 @@ void RunVerify(const std::string& file, CommandContext& ctx) {
     }
 }
 
+// ---- show ------------------------------------------------------------------
+
+fs::path RequireDevice(const std::string& device) {
+    std::error_code ec;
+    if (device.empty() || !fs::is_directory(fs::path(device) / "fs", ec) ||
+        !fs::is_directory(fs::path(device) / "hw", ec))
+        throw UsageError("--device: '" + device + "' is not a simulated printer (no fs/ and hw/)");
+    return fs::absolute(device, ec);
+}
+
+template <typename Writer>
+void WriteOptional(Writer& writer, const std::optional<std::string>& text) {
+    if (text)
+        WriteString(writer, *text);
+    else
+        writer.Null();
+}
+
+template <typename Writer>
+void WriteEntries(Writer& writer, const std::vector<sim::PropertyEntryView>& entries) {
+    writer.StartArray();
+    for (const sim::PropertyEntryView& entry : entries) {
+        writer.StartObject();
+        writer.Key("isObject");
+        writer.Bool(entry.isObject);
+        writer.Key("Name");
+        WriteOptional(writer, entry.name);
+        writer.Key("NameString");
+        WriteOptional(writer, entry.nameString);
+        writer.Key("Group");
+        WriteOptional(writer, entry.group);
+        writer.Key("GroupString");
+        WriteOptional(writer, entry.groupString);
+        writer.Key("Value");
+        WriteOptional(writer, entry.value);
+        writer.EndObject();
+    }
+    writer.EndArray();
+}
+
+void PrintShowJson(const fs::path& device, const sim::PropertyFilesView& view) {
+    rapidjson::StringBuffer buffer;
+    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+    writer.StartObject();
+    writer.Key("device");
+    WriteString(writer, device.string());
+    writer.Key("files");
+    writer.StartArray();
+    for (const auto& file : view.files) {
+        writer.StartObject();
+        writer.Key("name");
+        WriteString(writer, file.first);
+        writer.Key("size");
+        writer.Uint64(file.second);
+        writer.EndObject();
+    }
+    writer.EndArray();
+    writer.Key("legacy");
+    writer.StartObject();
+    writer.Key("present");
+    writer.Bool(view.hasLegacy);
+    writer.Key("reads");
+    writer.Bool(view.legacyReads);
+    writer.Key("entries");
+    WriteEntries(writer, view.legacyEntries);
+    writer.EndObject();
+    writer.Key("override");
+    writer.StartObject();
+    writer.Key("present");
+    writer.Bool(view.hasOverride);
+    writer.Key("loads");
+    writer.Bool(view.overrideLoads);
+    writer.Key("entries");
+    WriteEntries(writer, view.overrideEntries);
+    writer.EndObject();
+    writer.Key("archive");
+    writer.StartObject();
+    writer.Key("loads");
+    writer.Bool(view.archiveLoads);
+    writer.Key("fromBackup");
+    writer.Bool(view.archiveFromBackup);
+    writer.Key("entries");
+    WriteEntries(writer, view.archiveEntries);
+    writer.EndObject();
+    const PropertyLoadOutcome& o = view.outcome;
+    writer.Key("load");
+    writer.StartObject();
+    const std::pair<const char*, bool> flags[] = {
+        {"loaded", o.loaded},
+        {"legacyRead", o.legacyRead},
+        {"legacyFromBackup", o.legacyFromBackup},
+        {"legacyMigrated", o.legacyConsumed},
+        {"archiveLoaded", o.archiveLoaded},
+        {"backupUsed", o.backupUsed},
+        {"overrideFound", o.overrideFound},
+        {"overrideLoaded", o.overrideLoaded},
+        {"overrideMerged", o.overrideConsumed},
+        {"backupRefreshed", o.backupRefreshed},
+    };
+    for (const auto& flag : flags) {
+        writer.Key(flag.first);
+        writer.Bool(flag.second);
+    }
+    writer.EndObject();
+    writer.Key("entries");
+    WriteEntries(writer, view.entriesAfterLoad);
+    writer.EndObject();
+    std::cout << buffer.GetString() << "\n";
+}
+
+void RunShow(const std::string& deviceArg, bool json, CommandContext& ctx) {
+    RunCommand(json, ctx, [&] {
+        const fs::path device = RequireDevice(deviceArg);
+        const sim::PropertyFilesView view = sim::ViewPropertyFiles(device);
+        if (json) {
+            PrintShowJson(device, view);
+        } else {
+            std::cout << "property files of " << device.string() << ", as they stand:\n";
+            for (const std::string& line : sim::DescribePropertyFiles(view, false))
+                std::cout << line << "\n";
+            std::cout << "the module's start-up load of them:\n";
+            for (const std::string& line : sim::DescribePropertyFiles(view, true))
+                std::cout << line << "\n";
+        }
+        ctx.exitCode = kExitOk;
+    });
+}
+
+// ---- legacy files ------------------------------------------------------------
+
+// Refuses an output that is an input or stands where no regular file may be replaced.
+void CheckOutput(const fs::path& out, const std::vector<fs::path>& inputs) {
+    std::error_code ec;
+    if (out.empty())
+        throw UsageError("no output file given");
+    const fs::file_status status = fs::symlink_status(out, ec);
+    if (fs::exists(status)) {
+        if (!fs::is_regular_file(status))
+            throw UsageError("'" + out.string() + "' exists and is not a regular file");
+        for (const fs::path& in : inputs) {
+            if (fs::equivalent(in, out, ec))
+                throw UsageError("'" + out.string() + "' is the input file '" + in.string() + "'");
+        }
+    }
+    fs::path folder = fs::absolute(out, ec).parent_path();
+    if (!fs::is_directory(folder, ec))
+        throw UsageError("cannot write '" + out.string() + "': no such folder");
+}
+
+// Writes bytes to a temporary file beside out and renames it into place.
+void WriteOutput(const fs::path& out, const std::string& bytes) {
+    std::error_code ec;
+    const fs::path folder = fs::absolute(out, ec).parent_path();
+    std::string pattern = (folder / ".fwsetup-out-XXXXXX").string();
+    const int fd = mkstemp(pattern.data());
+    if (fd < 0)
+        throw UsageError("cannot write in " + folder.string());
+    size_t written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = write(fd, bytes.data() + written, bytes.size() - written);
+        if (n <= 0)
+            break;
+        written += size_t(n);
+    }
+    const bool ok = written == bytes.size() && fsync(fd) == 0;
+    close(fd);
+    if (ok)
+        fs::rename(pattern, out, ec);
+    if (!ok || ec) {
+        fs::remove(pattern, ec);
+        throw UsageError("cannot write '" + out.string() + "'");
+    }
+}
+
+void RunLegacyMake(const std::string& in, const std::string& out, CommandContext& ctx) {
+    RequireFile(in);
+    CheckOutput(out, {in});
+    std::error_code ec;
+    std::string bytes = ReadHostFile(in, fs::file_size(in, ec));
+    const uint16_t crc = Crc16::Compute(bytes);
+    bytes += char(crc & 0xFF);
+    bytes += char(crc >> 8);
+    WriteOutput(out, bytes);
+    if (bytes.size() > 2 && bytes[bytes.size() - 3] == '\n')
+        std::cerr << "fwsetup: note: " << in
+                  << " ends in a line feed; the module reads the empty last line as a fault\n";
+    std::cout << out << ": " << bytes.size() - 2 << " bytes of text and their CRC 0x" << std::hex
+              << std::setw(4) << std::setfill('0') << crc << std::dec << "\n";
+    ctx.exitCode = kExitOk;
+}
+
+void RunLegacyCheck(const std::string& file, CommandContext& ctx) {
+    RequireFile(file);
+    std::error_code ec;
+    const std::string bytes = ReadHostFile(file, fs::file_size(file, ec));
+    std::cout << "file     " << file << " (" << bytes.size() << " bytes)\n";
+    if (bytes.size() > 2) {
+        const std::string text = bytes.substr(0, bytes.size() - 2);
+        const uint16_t stored = uint16_t(uint8_t(bytes[bytes.size() - 2]) |
+                                         (uint16_t(uint8_t(bytes[bytes.size() - 1])) << 8));
+        const uint16_t computed = Crc16::Compute(text);
+        std::cout << std::hex << std::setfill('0') << "crc      stored 0x" << std::setw(4) << stored
+                  << ", computed 0x" << std::setw(4) << computed << std::dec
+                  << (stored == computed ? ": matches" : ": does not match") << "\n";
+    } else {
+        std::cout << "crc      none: a legacy file holds more than 2 bytes\n";
+    }
+    bool reads;
+    std::vector<sim::PropertyEntryView> entries;
+    LegacyEntries legacy;
+    {
+        StagingDevice staging;
+        staging.Put(file, "Properties.ini");
+        const std::shared_ptr<ThreadFactory> factory = std::make_shared<ThreadFactory>(253);
+        PropertyFileStore store(factory, 253, u"/Properties.ini", u"/PropertiesOverride.ini");
+        store.MainArchive().HoldSaves();
+        reads = store.ReadLegacyFile(u"/Properties.ini", legacy);
+        JsonDocument::Document document;
+        store.MainArchive().CopyDocument(document);
+        const auto properties = document.FindMember("Properties");
+        if (properties != document.MemberEnd() && properties->value.IsArray()) {
+            for (const rapidjson::Value& element : properties->value.GetArray()) {
+                sim::PropertyEntryView view;
+                view.name = EntryCell(element, "Name");
+                view.nameString = EntryCell(element, "NameString");
+                view.group = EntryCell(element, "Group");
+                view.groupString = EntryCell(element, "GroupString");
+                view.value = EntryCell(element, "Value");
+                entries.push_back(view);
+            }
+        }
+    }
+    std::cout << "result   " << (reads ? "reads whole" : "does not read whole");
+    if (!reads && bytes.size() > 2 && bytes[bytes.size() - 3] == '\n')
+        std::cout << " (the text ends in a line feed: its empty last line is not a property line)";
+    std::cout << "\n";
+    std::cout << "entries  " << entries.size() << " added to the archive, " << legacy.size()
+              << " keys\n";
+    std::vector<std::vector<std::string>> rows{
+        {"Group", "Name", "GroupString", "NameString", "Value"}};
+    for (const sim::PropertyEntryView& entry : entries) {
+        rows.push_back({ShowCell(entry.group), ShowCell(entry.name), ShowCell(entry.groupString),
+                        ShowCell(entry.nameString), ShowCell(entry.value)});
+    }
+    std::vector<size_t> widths(5, 0);
+    for (const auto& row : rows) {
+        for (size_t i = 0; i < row.size(); ++i)
+            widths[i] = std::max(widths[i], row[i].size());
+    }
+    if (entries.empty())
+        rows.clear();
+    for (const auto& row : rows) {
+        std::string line = " ";
+        for (size_t i = 0; i < row.size(); ++i) {
+            line += " " + row[i];
+            if (i + 1 < row.size())
+                line += std::string(widths[i] - row[i].size(), ' ');
+        }
+        std::cout << line << "\n";
+    }
+    ctx.exitCode = reads ? kExitOk : kExitFailed;
+}
+
 }  // namespace
 
 void AddPropsCommands(CLI::App& app, CommandContext& ctx) {
@@ -544,6 +827,36 @@ void AddPropsCommands(CLI::App& app, CommandContext& ctx) {
         "verify", "FILE against FILE.MD5 as the module checks it (exit 0 passes, 1 not)");
     verifyCommand->add_option("FILE", *verify, "the archive file")->required();
     verifyCommand->callback([verify, &ctx] { RunVerify(*verify, ctx); });
+
+    struct ShowArgs {
+        std::string device;
+        bool json = false;
+    };
+    auto show = std::make_shared<ShowArgs>();
+    CLI::App* showCommand = props->add_subcommand(
+        "show", "The printer's property files and what the module's start-up load makes of them");
+    showCommand->add_option("--device", show->device, "the simulated printer")->required();
+    showCommand->add_flag("--json", show->json, "one JSON document on stdout");
+    showCommand->callback([show, &ctx] { RunShow(show->device, show->json, ctx); });
+
+    CLI::App* legacy = props->add_subcommand("legacy", "Legacy property files (Properties.ini)");
+    legacy->require_subcommand(1);
+    struct MakeArgs {
+        std::string in;
+        std::string out;
+    };
+    auto make = std::make_shared<MakeArgs>();
+    CLI::App* makeCommand = legacy->add_subcommand(
+        "make", "OUT = IN followed by its CRC-16/MAXIM-DOW (low byte first)");
+    makeCommand->add_option("IN", make->in, "the text of the legacy file")->required();
+    makeCommand->add_option("OUT", make->out, "the legacy file to write")->required();
+    makeCommand->callback([make, &ctx] { RunLegacyMake(make->in, make->out, ctx); });
+
+    auto check = std::make_shared<std::string>();
+    CLI::App* checkCommand = legacy->add_subcommand(
+        "check", "A legacy file as the module reads it (exit 0 reads whole, 1 not)");
+    checkCommand->add_option("FILE", *check, "the legacy file")->required();
+    checkCommand->callback([check, &ctx] { RunLegacyCheck(*check, ctx); });
 }
 
 }  // namespace fwsetup
