@@ -4,7 +4,9 @@
 #include <openssl/evp.h>
 #include <rapidjson/document.h>
 
+#include <algorithm>
 #include <fstream>
+#include <map>
 #include <memory>
 
 #include "properties/json_property_archiver.h"
@@ -204,6 +206,201 @@ TEST_F(PropsCommand, VerifyChecksTheSidecarAsTheModuleDoes) {
         RunFwsetup({"props", "verify", (Scratch() / "missing").string()}, Scratch());
     EXPECT_EQ(missing.exitCode, 2);
     EXPECT_EQ(Lines(missing.err).size(), 1u);
+}
+
+// ---- legacy make and check ---------------------------------------------------
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Entries in a folder other than the given ones (left-over temporary files).
+std::vector<std::string> Others(const fs::path& folder, const std::vector<std::string>& known) {
+    std::vector<std::string> others;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        if (std::find(known.begin(), known.end(), name) == known.end())
+            others.push_back(name);
+    }
+    return others;
+}
+
+TEST_F(PropsCommand, LegacyMakeAddsTheCrcAndCheckReadsItAsTheModuleDoes) {
+    const fs::path in = Scratch() / "in.txt";
+    const fs::path out = Scratch() / "Properties.ini";
+    struct Case {
+        const char* what;
+        std::string text;
+        int checkExit;
+        size_t rows;  // entry rows that check prints
+    };
+    const std::vector<Case> cases = {
+        {"two lines", "g:a|G:A=1\r\ng:b|G:B=2", 0, 2},
+        {"a trailing line feed", "g:a|G:A=1\n", 1, 1},
+        {"no property line", "just text", 1, 0},
+    };
+    for (const Case& c : cases) {
+        WriteFile(in, c.text);
+        const fwtest::ToolRun make =
+            RunFwsetup({"props", "legacy", "make", in.string(), out.string()}, Scratch());
+        ASSERT_EQ(make.exitCode, 0) << c.what << ": " << make.err;
+        const std::string bytes = ReadFile(out);
+        ASSERT_EQ(bytes.substr(0, bytes.size() - 2), c.text) << c.what;
+        const fwtest::ToolRun check =
+            RunFwsetup({"props", "legacy", "check", out.string()}, Scratch());
+        EXPECT_EQ(check.exitCode, c.checkExit) << c.what << ": " << check.out;
+        EXPECT_NE(check.out.find(": matches"), std::string::npos) << check.out;
+        EXPECT_EQ(Lines(check.out).size(), 4 + (c.rows ? c.rows + 1 : 0)) << c.what << check.out;
+    }
+    // The check value of the CRC.
+    WriteFile(in, "123456789");
+    ASSERT_EQ(
+        RunFwsetup({"props", "legacy", "make", in.string(), out.string()}, Scratch()).exitCode, 0);
+    EXPECT_EQ(ReadFile(out), std::string("123456789\xC2\x44"));
+    // A damaged CRC.
+    WriteFile(out, "g:a|G:A=1xx");
+    const fwtest::ToolRun damaged =
+        RunFwsetup({"props", "legacy", "check", out.string()}, Scratch());
+    EXPECT_EQ(damaged.exitCode, 1);
+    EXPECT_NE(damaged.out.find("does not match"), std::string::npos) << damaged.out;
+    EXPECT_EQ(Others(Scratch(), {"in.txt", "Properties.ini", "fs", "hw"}),
+              std::vector<std::string>{});
+}
+
+TEST_F(PropsCommand, LegacyMakeRefusesOutputsThatAreInputsOrNoRegularFiles) {
+    const fs::path in = Scratch() / "in.txt";
+    WriteFile(in, "g:a|G:A=1");
+    fs::create_hard_link(in, Scratch() / "hard.txt");
+    fs::create_symlink(in, Scratch() / "link.txt");
+    fs::create_directory(Scratch() / "folder");
+    const std::vector<std::vector<std::string>> cases = {
+        {in.string(), in.string()},
+        {in.string(), (Scratch() / "hard.txt").string()},
+        {in.string(), (Scratch() / "link.txt").string()},
+        {in.string(), (Scratch() / "folder").string()},
+        {in.string(), (Scratch() / "missing" / "out").string()},
+        {(Scratch() / "missing.txt").string(), (Scratch() / "out.ini").string()},
+        {Scratch().string(), (Scratch() / "out.ini").string()},
+    };
+    for (const auto& c : cases) {
+        const fwtest::ToolRun run = RunFwsetup({"props", "legacy", "make", c[0], c[1]}, Scratch());
+        EXPECT_EQ(run.exitCode, 2) << c[0] << " -> " << c[1];
+        EXPECT_EQ(Lines(run.err).size(), 1u) << run.err;
+    }
+    EXPECT_EQ(ReadFile(in), "g:a|G:A=1");
+    EXPECT_FALSE(fs::exists(Scratch() / "out.ini"));
+    EXPECT_EQ(Others(Scratch(), {"in.txt", "hard.txt", "link.txt", "folder", "fs", "hw"}),
+              std::vector<std::string>{});
+    EXPECT_EQ(RunFwsetup({"props", "legacy", "check", (Scratch() / "folder").string()}, Scratch())
+                  .exitCode,
+              2);
+}
+
+// ---- show and the operating-system package end to end ---------------------------
+
+class PropsOnAPrinter : public testing::Test {
+  protected:
+    void SetUp() override {
+        const fwtest::ToolRun run = RunFwsetup({"device", "init", Printer().string()}, Scratch());
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        WriteFile(Scratch() / "legacy.txt",
+                  "g:speed|Printing:Print Speed=4\r\ng:dark|Printing:Darkness=10");
+        ASSERT_EQ(RunFwsetup({"props", "legacy", "make", (Scratch() / "legacy.txt").string(),
+                              OnPrinter("store/Properties.ini").string()},
+                             Scratch())
+                      .exitCode,
+                  0);
+        const std::string override =
+            Image("{\"Properties\":[{\"Name\":\"dark\",\"Group\":\"g\",\"Value\":\"12\"}]}");
+        WriteFile(OnPrinter("store/PropertiesOverride.json"), override);
+        WriteFile(OnPrinter("store/PropertiesOverride.json.MD5"), Md5Hex(override));
+    }
+    const fs::path& Scratch() const { return scratch_.Root(); }
+    fs::path Printer() const { return scratch_.Root() / "printer"; }
+    fs::path OnPrinter(const std::string& rel) const { return Printer() / "fs" / rel; }
+    std::map<std::string, std::string> StoreFiles() const {
+        std::map<std::string, std::string> files;
+        for (const auto& entry : fs::directory_iterator(OnPrinter("store")))
+            files[entry.path().filename().string()] = ReadFile(entry.path());
+        return files;
+    }
+    // The value of each entry of a "entries" array, by "Name".
+    static std::map<std::string, std::string> Values(const rapidjson::Value& entries) {
+        std::map<std::string, std::string> values;
+        for (const auto& entry : entries.GetArray())
+            values[entry["Name"].GetString()] = entry["Value"].GetString();
+        return values;
+    }
+
+  private:
+    TempDevice scratch_;
+};
+
+TEST_F(PropsOnAPrinter, ShowTellsTheLoadWithoutChangingThePrinter) {
+    const auto before = StoreFiles();
+    const fwtest::ToolRun run =
+        RunFwsetup({"props", "show", "--device", Printer().string(), "--json"}, Scratch());
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const rapidjson::Document out = ParseOutput(run.out);
+    ASSERT_TRUE(out.IsObject());
+    EXPECT_TRUE(out["legacy"]["reads"].GetBool());
+    EXPECT_FALSE(out["archive"]["loads"].GetBool());
+    const rapidjson::Value& load = out["load"];
+    EXPECT_TRUE(load["loaded"].GetBool());
+    EXPECT_TRUE(load["legacyMigrated"].GetBool());
+    EXPECT_TRUE(load["overrideMerged"].GetBool());
+    EXPECT_FALSE(load["backupUsed"].GetBool());
+    const std::map<std::string, std::string> expected = {{"speed", "4"}, {"dark", "12"}};
+    EXPECT_EQ(Values(out["entries"]), expected);
+    EXPECT_EQ(StoreFiles(), before);
+
+    const fwtest::ToolRun text =
+        RunFwsetup({"props", "show", "--device", Printer().string()}, Scratch());
+    EXPECT_EQ(text.exitCode, 0) << text.err;
+    EXPECT_EQ(RunFwsetup({"props", "show", "--device", (Scratch() / "nothing").string()}, Scratch())
+                  .exitCode,
+              2);
+}
+
+TEST_F(PropsOnAPrinter, TheOperatingSystemPackageMigratesAndRecordsTheBuildNumber) {
+    WriteFile(OnPrinter("UpgradeTemp/prevUpgrade.json"),
+              "{\"Files\":[{\"componentIdGUID\":\"B80EB2EA-4F49-423A-875C-8ACB1ACB9734\","
+              "\"componentVersion\":\"3.1.4.5678\"}]}");
+    const fs::path pkg = Scratch() / "pkg";
+    fs::create_directories(pkg / "files");
+    fs::copy_file(fs::path(FWSETUP_MODULES_DIR) / "QuorinOSPackageLayout.so", pkg / "setup.so");
+    // The package brings no payload and no kernel image: its action fails, after
+    // Install_Init has done its part.
+    const fwtest::ToolRun install =
+        RunFwsetup({"install", "--device", Printer().string(), pkg.string()}, Scratch());
+    EXPECT_EQ(install.exitCode, 1) << install.err;
+
+    const auto files = StoreFiles();
+    std::vector<std::string> names;
+    for (const auto& file : files)
+        names.push_back(file.first);
+    EXPECT_EQ(names, (std::vector<std::string>{"Properties.json", "Properties.json.MD5",
+                                               "Properties.json.MD5.bak", "Properties.json.bak"}));
+    EXPECT_EQ(
+        RunFwsetup({"props", "verify", OnPrinter("store/Properties.json").string()}, Scratch())
+            .exitCode,
+        0);
+    const fwtest::ToolRun dump = RunFwsetup(
+        {"props", "dump", OnPrinter("store/Properties.json").string(), "--json"}, Scratch());
+    ASSERT_EQ(dump.exitCode, 0);
+    const rapidjson::Document out = ParseOutput(dump.out);
+    ASSERT_TRUE(out.IsObject());
+    const std::map<std::string, std::string> expected = {
+        {"speed", "4"}, {"dark", "12"}, {"F3F63980-CA50-466F-9CA7-545D2B10468B", "5678"}};
+    EXPECT_EQ(Values(out["entries"]), expected);
+
+    // A second run with the same number leaves the archive as it is.
+    const std::string archive = files.at("Properties.json");
+    EXPECT_EQ(
+        RunFwsetup({"install", "--device", Printer().string(), pkg.string()}, Scratch()).exitCode,
+        1);
+    EXPECT_EQ(ReadFile(OnPrinter("store/Properties.json")), archive);
 }
 
 }  // namespace
