@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <fstream>
+#include <memory>
 #include <optional>
+#include <ostream>
 #include <stdexcept>
 
 #include "platform/files.h"
@@ -88,18 +90,23 @@ class LoadedModule {
     void* handle_ = nullptr;
 };
 
+// Copies a package file onto the device through the platform's file streams,
+// so that the copy follows the printer's rules (no link is followed, a
+// read-only file is not overwritten). Programs need nothing more to run: the
+// platform starts any file, whatever its host permission bits.
 bool CopyHostFileToDevice(const fs::path& from, const WString& to, std::string& why) {
     std::ifstream in(from, std::ios::binary);
     if (!in) {
         why = "cannot read " + from.string();
         return false;
     }
-    std::fstream out;
-    platform::OpenFileStream(out, to, std::ios::out | std::ios::binary | std::ios::trunc);
-    if (!out.is_open() || !out) {
+    std::unique_ptr<platform::FileBuffer> file =
+        platform::OpenFileBuffer(to, std::ios::out | std::ios::trunc);
+    if (!file) {
         why = "cannot write on the device";
         return false;
     }
+    std::ostream out(file.get());
     char buffer[64 * 1024];
     while (in) {
         in.read(buffer, sizeof(buffer));
@@ -115,19 +122,10 @@ bool CopyHostFileToDevice(const fs::path& from, const WString& to, std::string& 
         why = "cannot read " + from.string();
         return false;
     }
-    out.close();
-    if (out.fail()) {
+    out.flush();
+    if (!out || !file->Close()) {
         why = "write failed";
         return false;
-    }
-    // A program the package delivers (an upgrader, a test's script) stays runnable:
-    // the printer runs any program file, the host only one with its execute bits.
-    std::error_code ec;
-    const fs::perms exec = fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec;
-    std::string hostPath;
-    if ((fs::status(from, ec).permissions() & fs::perms::owner_exec) != fs::perms::none &&
-        platform::host::MapDevicePath(to, hostPath)) {
-        fs::permissions(hostPath, exec, fs::perm_options::add, ec);
     }
     return true;
 }

@@ -1,6 +1,5 @@
 #include "kernel/wec_kernel_binary.h"
 
-#include <fstream>
 #include <iterator>
 #include <memory>
 
@@ -49,12 +48,14 @@ bool CheckSignature(const WString& path) {
 
 // The digest file's bytes, each widened to one wide character, nothing trimmed.
 WString ReadDigestFile() {
-    std::fstream file;
-    platform::OpenFileStream(file, kFlashDigestFile, std::ios_base::in);
     WString text;
-    std::istreambuf_iterator<char> it(file);
+    std::unique_ptr<platform::FileBuffer> file =
+        platform::OpenFileBuffer(kFlashDigestFile, std::ios_base::in);
+    if (!file)
+        return text;
+    std::istreambuf_iterator<char> it(file.get());
     const std::istreambuf_iterator<char> end;
-    for (; file.is_open() && it != end; ++it) {
+    for (; it != end; ++it) {
         text.push_back(static_cast<char16_t>(static_cast<unsigned char>(*it)));
     }
     return text;

@@ -3,8 +3,6 @@
 #include <ios>
 #include <string>
 
-#include "platform/files.h"
-
 namespace {
 
 std::ios_base::openmode OpenModeOf(uint8_t mode) {
@@ -24,14 +22,19 @@ std::ios_base::openmode OpenModeOf(uint8_t mode) {
 
 }  // namespace
 
-FileStream::FileStream(const WString& path, uint8_t mode) : mode_(mode) {
-    platform::OpenFileStream(stream_, path, OpenModeOf(mode));
+FileStream::FileStream(const WString& path, uint8_t mode)
+    : file_(platform::OpenFileBuffer(path, OpenModeOf(mode))), stream_(&noFile_), mode_(mode) {
+    if (file_) {
+        stream_.rdbuf(file_.get());
+    } else {
+        stream_.setstate(std::ios_base::failbit);
+    }
 }
 
 FileStream::~FileStream() {
-    if (stream_.is_open()) {
+    if (file_) {
         stream_.flush();
-        stream_.close();
+        file_->Close();
     }
 }
 
@@ -44,6 +47,11 @@ int FileStream::Read(uint8_t* buffer, uint32_t count) {
         count = 0x7FFFFFFFu;  // the result must fit an int
     stream_.read(reinterpret_cast<char*>(buffer), static_cast<std::streamsize>(count));
     const int read = static_cast<int>(stream_.gcount());
+    // A file that could not be read is a broken stream, not its end.
+    if (file_ && file_->Failed())
+        stream_.setstate(std::ios_base::badbit);
+    if (stream_.bad() && file_ && file_->Failed())
+        return kStreamFailed;
     const bool failed = stream_.fail() || stream_.bad();
     if (stream_.eof()) {
         if (failed)
@@ -82,7 +90,8 @@ int FileStream::Write(const uint8_t* data, uint32_t count) {
 
 void FileStream::Close() {
     stream_.flush();
-    stream_.close();
+    if (!file_ || !file_->Close())
+        stream_.setstate(std::ios_base::failbit);
 }
 
 uint32_t FileStream::Size() {

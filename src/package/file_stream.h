@@ -3,9 +3,12 @@
 #define FWSETUP_PACKAGE_FILE_STREAM_H
 
 #include <cstdint>
-#include <fstream>
+#include <istream>
+#include <memory>
+#include <streambuf>
 
 #include "package/stream.h"
+#include "platform/files.h"
 #include "platform/types.h"
 
 class FileStream : public Stream {
@@ -46,7 +49,12 @@ class FileStream : public Stream {
     FileStream(const FileStream&);
     FileStream& operator=(const FileStream&);
 
-    std::fstream stream_;
+    // What the stream reads from while no file is open: nothing.
+    class NoFile : public std::streambuf {};
+
+    std::unique_ptr<platform::FileBuffer> file_;
+    NoFile noFile_;
+    std::iostream stream_;
     uint8_t mode_;
 };
 

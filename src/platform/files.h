@@ -3,12 +3,18 @@
 // Paths are device paths: absolute from the root of the device's single name
 // space, "\" or "/" separating components, letter case ignored when matching
 // existing entries. Every call answers with a result; none throws.
+//
+// What reaches stable storage: a file's data once FlushFile has flushed it; a
+// change of names (a created, moved or deleted entry, a folder made or removed,
+// changed attributes) once its call has returned. A power cut loses whatever
+// data was written to a file but not flushed since.
 #ifndef FWSETUP_PLATFORM_FILES_H
 #define FWSETUP_PLATFORM_FILES_H
 
 #include <cstdint>
-#include <fstream>
+#include <ios>
 #include <memory>
+#include <streambuf>
 
 #include "platform/types.h"
 
@@ -65,10 +71,39 @@ class FileSearch {
 // nothing matches; otherwise first holds the first entry.
 std::unique_ptr<FileSearch> FindFirstFile(const WString& pattern, FindData& first);
 
-// Opens a file stream on a device path, the runtime's buffered file streams
-// (binary, shared for reading and writing). A path that cannot be opened leaves
-// the stream with its fail flag set.
-void OpenFileStream(std::fstream& stream, const WString& path, std::ios_base::openmode mode);
+// FlushFileBuffers: the file's data and its folder entry reach stable storage;
+// false when the path is not a file or the flush failed. Bytes that a stream
+// still holds in its own buffer are not the file's yet: flush or close the
+// stream first (FileStream flushes at every Write).
+bool FlushFile(const WString& path);
+
+// The buffer of one of the runtime's buffered binary file streams, open on a
+// file of the device. Hand it to a std::istream, std::ostream or std::iostream;
+// reading, writing and seeking share one file position. Destroying it flushes
+// and closes the file.
+class FileBuffer : public std::streambuf {
+  public:
+    virtual ~FileBuffer() {}
+    // Flushes what is buffered and closes the file; false when either failed or
+    // the file was closed already. Every later transfer fails.
+    virtual bool Close() = 0;
+    // True once a read or a write of the file failed (an error, not the end of
+    // the file); a failed read ends the data the way the end of the file does.
+    virtual bool Failed() const = 0;
+};
+
+// Opens a file of the device for a stream (binary, shared for reading and
+// writing), with the runtime's open modes, binary implied:
+//   in                      an existing file, for reading
+//   out, out|trunc          created or emptied, for writing
+//   out|app, app            created or kept, every write at the end
+//   in|out                  an existing file, for reading and writing
+//   in|out|trunc            created or emptied, for reading and writing
+//   in|out|app, in|app      created or kept, reading anywhere, writing at the end
+// and with ate also placed at the end once open. Any other combination, a path
+// that is not a file, a read-only file opened for writing, or a new file whose
+// folder does not exist: null.
+std::unique_ptr<FileBuffer> OpenFileBuffer(const WString& path, std::ios_base::openmode mode);
 
 }  // namespace platform
 

@@ -13,6 +13,7 @@
 
 #include "package/process_executor.h"
 #include "platform/process.h"
+#include "support/child_process.h"
 #include "support/temp_device.h"
 
 namespace {
@@ -131,12 +132,20 @@ TEST_F(Processes, WithoutWaitingARunningProgramCountsAsSuccess) {
 }
 
 TEST_F(Processes, ProgramsThatCannotStart) {
-    device_.Write("\\Windows\\plain.exe", "#!/bin/sh\nexit 0\n");  // not executable
+    device_.Write("\\Windows\\text.exe", "echo this is text, not a program\n");
+    device_.Write("\\Windows\\empty.exe", "");
+    device_.Write("\\Windows\\bare.exe", "#!\nexit 0\n");
     Script("\\Windows\\broken.exe", "exit 0\n");
     device_.Write("\\Windows\\broken.exe", "#!/no/such/interpreter\n");
+    device_.Write("\\Windows\\long.exe", "#!/bin/sh" + std::string(300, ' ') + "-e\nexit 0\n");
     device_.MakeDir("\\Windows\\folder.exe");
-    for (const char* program : {"\\Windows\\missing.exe", "missing.exe", "\\Windows\\plain.exe",
-                                "\\Windows\\broken.exe", "\\Windows\\folder.exe", ""}) {
+    // Links are not part of the printer's file system, whatever they lead to.
+    Script("\\real.exe", "exit 0\n");
+    fs::create_symlink(device_.Host("\\real.exe"), device_.Host("\\Windows\\link.exe"));
+    for (const char* program :
+         {"\\Windows\\missing.exe", "missing.exe", "\\Windows\\text.exe", "\\Windows\\empty.exe",
+          "\\Windows\\bare.exe", "\\Windows\\broken.exe", "\\Windows\\long.exe",
+          "\\Windows\\folder.exe", "\\Windows\\link.exe", "link.exe", ""}) {
         SCOPED_TRACE(program);
         EXPECT_EQ(platform::CreateProcess(W(program), W("")), nullptr);
         EXPECT_EQ(ProcessExecutor::ExecuteProcess(W(program), W(" a"), true), 0);
@@ -144,6 +153,57 @@ TEST_F(Processes, ProgramsThatCannotStart) {
     }
     EXPECT_TRUE(NoChildren());
 }
+
+// On the printer any file can be started: a program that arrived without host
+// execute bits (from a cabinet, by a copy) runs all the same.
+struct PermissionCase {
+    const char* name;
+    const char* hostProgram;  // a host binary copied onto the device; null: the script
+    const char* script;
+    int exitCode;
+};
+
+void PrintTo(const PermissionCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class ProgramsWithoutExecuteBits : public Processes,
+                                   public testing::WithParamInterface<PermissionCase> {};
+
+TEST_P(ProgramsWithoutExecuteBits, StartAsOnThePrinter) {
+    const PermissionCase& c = GetParam();
+    const std::string path = "\\Windows\\tool.exe";
+    if (c.hostProgram) {
+        std::ifstream in(c.hostProgram, std::ios::binary);
+        ASSERT_TRUE(in.is_open()) << c.hostProgram;
+        device_.Write(path, std::string(std::istreambuf_iterator<char>(in), {}));
+    } else {
+        device_.Write(path, c.script);
+    }
+    chmod(device_.Host(path).c_str(), 0644);
+    EXPECT_EQ(ProcessExecutor::ExecuteProcess(W(path), W(" -x"), true), c.exitCode);
+    // Nothing about the file changed on the way.
+    struct stat st;
+    ASSERT_EQ(stat(device_.Host(path).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0644u);
+    EXPECT_TRUE(NoChildren());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, ProgramsWithoutExecuteBits,
+    testing::Values(
+        PermissionCase{"script", nullptr, "#!/bin/sh\nexit 5\n", 5},
+        // The interpreter line's one argument reaches the interpreter: with -e
+        // the failing command ends the script.
+        PermissionCase{"script_with_argument", nullptr, "#!/bin/sh -e\nfalse\nexit 0\n", 1},
+        PermissionCase{"script_through_env", nullptr, "#!  /usr/bin/env   sh  \nexit 7\n", 7},
+        PermissionCase{"script_sees_its_command_line", nullptr,
+                       "#!/bin/sh\n[ \"$1\" = \" -x\" ] && exit 9\nexit 1\n", 9},
+        PermissionCase{"binary_true", "/bin/true", nullptr, 0},
+        PermissionCase{"binary_false", "/bin/false", nullptr, 1}),
+    [](const testing::TestParamInfo<PermissionCase>& info) {
+        return std::string(info.param.name);
+    });
 
 TEST_F(Processes, BareNamesAreLookedUpInWindowsThenTheRoot) {
     Script("\\Windows\\first.exe", "exit 11\n");
@@ -168,6 +228,36 @@ TEST_F(Processes, TheCommandLineArrivesAsOneArgumentWithTheDeviceFolder) {
     EXPECT_TRUE(RunProcess(W("\\Windows\\echo.exe"), W(""), true));
     EXPECT_EQ(Hw("argc"), "1");
     EXPECT_EQ(Hw("argv1"), "");
+}
+
+// The exit code file is read only while it is a regular file: a program that
+// put a FIFO there must not hang its caller, one that put a link there must
+// not make it read another file. The guard fails the test instead of hanging.
+TEST_F(Processes, AnExitCodeFileThatIsNoLongerAFileIsNotRead) {
+    struct Case {
+        const char* name;
+        const char* body;
+        int exitCode;
+    };
+    const Case cases[] = {
+        {"fifo", "rm -f \"$FWSETUP_EXIT_CODE_FILE\"\nmkfifo \"$FWSETUP_EXIT_CODE_FILE\"\nexit 3\n",
+         3},
+        {"link",
+         "printf 9 > \"$FWSETUP_DEVICE/hw/nine\"\nrm -f \"$FWSETUP_EXIT_CODE_FILE\"\n"
+         "ln -s \"$FWSETUP_DEVICE/hw/nine\" \"$FWSETUP_EXIT_CODE_FILE\"\nexit 4\n",
+         4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Script("\\Windows\\tool.exe", c.body);
+        const fwtest::ChildOutcome outcome = fwtest::RunInChild(
+            [&] {
+                EXPECT_EQ(ProcessExecutor::ExecuteProcess(W("\\Windows\\tool.exe"), W(""), true),
+                          c.exitCode);
+            },
+            20);
+        EXPECT_TRUE(outcome.Passed()) << outcome.Describe();
+    }
 }
 
 TEST_F(Processes, DestroyingAHandleOfARunningProgramLeavesNoZombie) {

@@ -86,11 +86,11 @@ TEST(PlatformFiles, NewEntriesKeepTheCaseGivenInsideExistingFolders) {
     EXPECT_TRUE(fs::is_directory(device.Fs() / "Store" / "NewFolder"));
     EXPECT_EQ(HostNames(device.Fs()), (std::set<std::string>{"Store"}));
 
-    std::fstream out;
-    platform::OpenFileStream(out, W("\\store\\newfolder\\Data.BIN"), std::ios::out);
-    ASSERT_TRUE(out.is_open());
-    out << "abc";
-    out.close();
+    std::unique_ptr<platform::FileBuffer> out =
+        platform::OpenFileBuffer(W("\\store\\newfolder\\Data.BIN"), std::ios::out);
+    ASSERT_NE(out, nullptr);
+    std::ostream(out.get()) << "abc";
+    EXPECT_TRUE(out->Close());
     EXPECT_EQ(device.Read("/Store/NewFolder/Data.BIN"), "abc");
 
     // A second folder differing only in case is the same folder.
@@ -105,10 +105,8 @@ TEST(PlatformFiles, DotDotNeverLeavesTheDeviceFileSystem) {
     EXPECT_TRUE(platform::CreateDirectory(W("\\..\\..\\..\\esc-dir")));
     EXPECT_TRUE(platform::CopyFile(W("\\src.txt"), W("..\\..\\esc-copy"), true));
     EXPECT_TRUE(platform::MoveFile(W("\\esc-copy"), W("/../../../../esc-moved")));
-    std::fstream out;
-    platform::OpenFileStream(out, W("\\esc-dir\\..\\..\\..\\esc-stream"), std::ios::out);
-    ASSERT_TRUE(out.is_open());
-    out.close();
+    EXPECT_NE(platform::OpenFileBuffer(W("\\esc-dir\\..\\..\\..\\esc-stream"), std::ios::out),
+              nullptr);
 
     EXPECT_EQ(HostNames(device.Root()), (std::set<std::string>{"fs", "hw"}));
     EXPECT_EQ(HostNames(device.Fs()),
@@ -133,10 +131,7 @@ TEST(PlatformFiles, SymbolicLinksAreRefused) {
     EXPECT_FALSE(platform::CopyFile(W("\\src.txt"), W("\\link\\copy"), false));
     EXPECT_FALSE(platform::CopyFile(W("\\src.txt"), W("\\filelink"), false));
     EXPECT_FALSE(platform::MoveFile(W("\\src.txt"), W("\\link\\moved")));
-    std::fstream out;
-    platform::OpenFileStream(out, W("\\filelink"), std::ios::out);
-    EXPECT_FALSE(out.is_open());
-    EXPECT_TRUE(out.fail());
+    EXPECT_EQ(platform::OpenFileBuffer(W("\\filelink"), std::ios::out), nullptr);
     EXPECT_FALSE(platform::DeleteFile(W("\\filelink")));
     platform::FindData first;
     EXPECT_EQ(platform::FindFirstFile(W("\\link\\*"), first), nullptr);
@@ -155,9 +150,7 @@ TEST(PlatformFiles, PathsWithNulOrBrokenUtf16AreRefused) {
     for (const WString& path : {withNul, brokenSurrogate}) {
         EXPECT_FALSE(platform::CreateDirectory(path));
         EXPECT_EQ(platform::GetFileAttributes(path), platform::kInvalidFileAttributes);
-        std::fstream out;
-        platform::OpenFileStream(out, path, std::ios::out);
-        EXPECT_TRUE(out.fail());
+        EXPECT_EQ(platform::OpenFileBuffer(path, std::ios::out), nullptr);
     }
     EXPECT_FALSE(platform::RemoveNarrow(std::string("\\a\xff", 3)));
     EXPECT_TRUE(fs::is_empty(device.Fs()));
@@ -179,15 +172,13 @@ TEST(PlatformFiles, EveryCallFailsWithoutADeviceRoot) {
     platform::host::SetDeviceRoot(std::string());
     uint64_t free = 7;
     platform::FindData first;
-    std::fstream stream;
     EXPECT_EQ(platform::GetFileAttributes(W("\\")), platform::kInvalidFileAttributes);
     EXPECT_FALSE(platform::CreateDirectory(W("\\fwsetup-no-device")));
     EXPECT_FALSE(platform::SetFileAttributes(W("\\"), platform::kFileAttributeNormal));
     EXPECT_FALSE(platform::GetDiskFreeSpaceEx(W("\\"), &free, nullptr, nullptr));
     EXPECT_EQ(free, 7u);
     EXPECT_EQ(platform::FindFirstFile(W("\\*"), first), nullptr);
-    platform::OpenFileStream(stream, W("\\fwsetup-no-device"), std::ios::out);
-    EXPECT_TRUE(stream.fail());
+    EXPECT_EQ(platform::OpenFileBuffer(W("\\fwsetup-no-device"), std::ios::out), nullptr);
     EXPECT_FALSE(fs::exists("fs/fwsetup-no-device"));
     EXPECT_FALSE(fs::exists("fwsetup-no-device"));
 }
@@ -202,15 +193,11 @@ TEST(PlatformFiles, ReadOnlyFileResistsDeletionUntilAttributesAreNormal) {
     EXPECT_FALSE(platform::DeleteFile(W("\\boot\\ro.txt")));
     EXPECT_FALSE(platform::RemoveNarrow("\\boot\\ro.txt"));
     EXPECT_FALSE(platform::CopyFile(W("\\boot\\other.txt"), W("\\boot\\ro.txt"), false));
-    std::fstream out;
-    platform::OpenFileStream(out, W("\\boot\\ro.txt"), std::ios::out | std::ios::app);
-    EXPECT_TRUE(out.fail());
+    EXPECT_EQ(platform::OpenFileBuffer(W("\\boot\\ro.txt"), std::ios::out | std::ios::app),
+              nullptr);
     EXPECT_EQ(device.Read("/boot/ro.txt"), "keep");
     // Reading is fine.
-    std::fstream in;
-    platform::OpenFileStream(in, W("\\boot\\ro.txt"), std::ios::in);
-    EXPECT_TRUE(in.is_open());
-    in.close();
+    EXPECT_NE(platform::OpenFileBuffer(W("\\boot\\ro.txt"), std::ios::in), nullptr);
 
     ASSERT_TRUE(platform::SetFileAttributes(W("\\boot\\ro.txt"), platform::kFileAttributeNormal));
     EXPECT_EQ(platform::GetFileAttributes(W("\\boot\\ro.txt")), platform::kFileAttributeNormal);
@@ -264,10 +251,7 @@ TEST(PlatformFiles, ReadOnlyFolderDoesNotProtectItsEntries) {
     EXPECT_TRUE(platform::DeleteFile(W("\\ro\\old.txt")));
     EXPECT_TRUE(platform::RemoveDirectory(W("\\ro\\emptysub")));
     EXPECT_TRUE(platform::MoveFile(W("\\ro\\made"), W("\\ro\\Made2")));
-    std::fstream out;
-    platform::OpenFileStream(out, W("\\ro\\stream.txt"), std::ios::out);
-    EXPECT_TRUE(out.is_open());
-    out.close();
+    EXPECT_NE(platform::OpenFileBuffer(W("\\ro\\stream.txt"), std::ios::out), nullptr);
 
     EXPECT_TRUE(platform::MoveFile(W("\\ro"), W("\\dest\\moved")));
     const uint32_t kReadOnlyFolder =
@@ -476,21 +460,16 @@ TEST(PlatformFiles, FileStreamsOpenFilesOnly) {
     device.Write("/boot/Data.bin", std::string("a\r\nb\0", 5));
     device.MakeDir("/boot/folder");
 
-    std::fstream in;
-    platform::OpenFileStream(in, W("\\BOOT\\DATA.BIN"), std::ios::in);
-    ASSERT_TRUE(in.is_open());
-    std::string contents((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::unique_ptr<platform::FileBuffer> in =
+        platform::OpenFileBuffer(W("\\BOOT\\DATA.BIN"), std::ios::in);
+    ASSERT_NE(in, nullptr);
+    std::string contents((std::istreambuf_iterator<char>(in.get())),
+                         std::istreambuf_iterator<char>());
     EXPECT_EQ(contents, std::string("a\r\nb\0", 5));
 
-    std::fstream folder;
-    platform::OpenFileStream(folder, W("\\boot\\folder"), std::ios::in);
-    EXPECT_TRUE(folder.fail());
-    std::fstream missing;
-    platform::OpenFileStream(missing, W("\\boot\\missing"), std::ios::in);
-    EXPECT_TRUE(missing.fail());
-    std::fstream noParent;
-    platform::OpenFileStream(noParent, W("\\none\\new.bin"), std::ios::out);
-    EXPECT_TRUE(noParent.fail());
+    EXPECT_EQ(platform::OpenFileBuffer(W("\\boot\\folder"), std::ios::in), nullptr);
+    EXPECT_EQ(platform::OpenFileBuffer(W("\\boot\\missing"), std::ios::in), nullptr);
+    EXPECT_EQ(platform::OpenFileBuffer(W("\\none\\new.bin"), std::ios::out), nullptr);
     EXPECT_FALSE(device.Exists("/none"));
 }
 

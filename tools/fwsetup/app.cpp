@@ -8,8 +8,9 @@ namespace fwsetup {
 namespace {
 
 const CommandGroup kCommandGroups[] = {
-    AddDeviceCommands, AddInstallCommand, AddPayloadCommands, AddPackageCommands, AddUiCommands,
-    AddUpgradeCommand, AddNkbinCommands,  AddEepromCommands,  AddDemoCommand,     AddPropsCommands,
+    AddDeviceCommands, AddInstallCommand, AddPayloadCommands, AddPackageCommands,
+    AddUiCommands,     AddUpgradeCommand, AddNkbinCommands,   AddEepromCommands,
+    AddDemoCommand,    AddFpgaCommands,   AddPropsCommands,
 };
 
 std::filesystem::path SelfDir(const char* argv0) {
@@ -21,6 +22,19 @@ std::filesystem::path SelfDir(const char* argv0) {
 }
 
 }  // namespace
+
+uint64_t ParseUnsignedNumber(const std::string& what, const std::string& text, uint64_t maximum) {
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const std::string digits = hex ? text.substr(2) : text;
+    if (digits.empty() || digits.size() > (hex ? 16u : 19u) ||
+        digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") !=
+            std::string::npos)
+        throw UsageError(what + ": '" + text + "' is not a number");
+    const unsigned long long value = std::stoull(digits, nullptr, hex ? 16 : 10);
+    if (value > maximum)
+        throw UsageError(what + ": " + text + " is more than " + std::to_string(maximum));
+    return value;
+}
 
 int Main(int argc, char** argv) {
     CommandContext ctx;

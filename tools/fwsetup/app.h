@@ -3,6 +3,7 @@
 #define FWSETUP_TOOLS_APP_H
 
 #include <CLI/CLI.hpp>
+#include <cstdint>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
@@ -14,9 +15,13 @@ enum ExitCode { kExitOk = 0, kExitFailed = 1, kExitUsage = 2 };
 
 // Bad arguments or missing inputs: Main prints the message on one line and exits 2.
 class UsageError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
+
+// A number given on the command line: decimal, or hexadecimal after 0x, at most
+// maximum; what names it in the UsageError for anything else.
+uint64_t ParseUnsignedNumber(const std::string& what, const std::string& text, uint64_t maximum);
 
 // What a command needs to know about the toolkit around it.
 struct CommandContext {
@@ -37,6 +42,7 @@ void AddUpgradeCommand(CLI::App& app, CommandContext& ctx);
 void AddNkbinCommands(CLI::App& app, CommandContext& ctx);
 void AddEepromCommands(CLI::App& app, CommandContext& ctx);
 void AddDemoCommand(CLI::App& app, CommandContext& ctx);
+void AddFpgaCommands(CLI::App& app, CommandContext& ctx);
 void AddPropsCommands(CLI::App& app, CommandContext& ctx);
 
 // Runs one command line; returns the exit code.

@@ -2,22 +2,21 @@
 //
 // The simulation may fix the time: DEVICE/hw/clock holds one UTC time
 // "YYYY-MM-DDTHH:MM:SSZ" (white space around it is allowed). While that file
-// exists it is the clock; when it cannot be read, is malformed or names a time
+// exists it is the clock; when it cannot be read (also when it is not a regular
+// file), is malformed or names a time
 // outside 1970-01-01T00:00:00Z .. 3000-12-31T23:59:59Z, Time64 reports -1, as
 // the runtime does when it has no time, and GmTime64 refuses -1. Without the
 // file the host's clock answers.
 #include "platform/clock.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <string>
 
 #include "platform/host/device_root.h"
 #include "platform/host/host_text.h"
+#include "platform/host/safe_files.h"
 
 namespace platform {
 namespace {
@@ -85,15 +84,13 @@ bool ParseClock(const std::string& raw, int64_t& seconds) {
 }  // namespace
 
 int64_t Time64() {
-    const std::string clockFile = host::HardwarePath("clock");
-    struct stat st;
-    if (!clockFile.empty() && lstat(clockFile.c_str(), &st) == 0) {
-        std::string text;
+    std::string text;
+    const host::FileReadResult read =
+        host::ReadFileBelow(host::DeviceRoot(), "hw/clock", 1024, text);
+    if (read != host::kFileMissing) {
         int64_t seconds = 0;
-        if (!S_ISREG(st.st_mode) || !host::ReadSmallFile(clockFile, 1024, text) ||
-            !ParseClock(text, seconds)) {
+        if (read != host::kFileRead || !ParseClock(text, seconds))
             return -1;
-        }
         return seconds;
     }
     const time_t now = time(NULL);

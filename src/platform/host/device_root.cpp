@@ -1,14 +1,17 @@
 #include "platform/host/device_root.h"
 
-#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <mutex>
 #include <vector>
 
 #include "platform/host/host_text.h"
+#include "platform/host/power_cut.h"
 
 namespace platform {
 namespace host {
@@ -21,23 +24,6 @@ std::string StripTrailingSlashes(std::string path) {
     while (path.size() > 1 && path[path.size() - 1] == '/')
         path.erase(path.size() - 1);
     return path;
-}
-
-// The entry of folder whose name equals name without regard to ASCII case; the
-// first in byte order when the host holds several. Empty when there is none.
-std::string FindEntryIgnoringCase(const std::string& folder, const std::string& name) {
-    DIR* dir = opendir(folder.c_str());
-    if (!dir)
-        return std::string();
-    std::vector<std::string> matches;
-    while (struct dirent* entry = readdir(dir)) {
-        if (EqualsIgnoringCase(entry->d_name, name))
-            matches.push_back(entry->d_name);
-    }
-    closedir(dir);
-    if (matches.empty())
-        return std::string();
-    return *std::min_element(matches.begin(), matches.end());
 }
 
 // Splits a device path into its components, dropping "." and resolving ".."
@@ -76,8 +62,11 @@ bool SplitComponents(const WString& devicePath, std::vector<std::string>& compon
 }  // namespace
 
 void SetDeviceRoot(const std::string& deviceDir) {
-    std::lock_guard<std::mutex> lock(g_rootMutex);
-    g_root = deviceDir.empty() ? std::string() : StripTrailingSlashes(deviceDir);
+    {
+        std::lock_guard<std::mutex> lock(g_rootMutex);
+        g_root = deviceDir.empty() ? std::string() : StripTrailingSlashes(deviceDir);
+    }
+    ResetPowerCut();
 }
 
 std::string DeviceRoot() {
@@ -92,44 +81,123 @@ std::string DeviceRoot() {
     return StripTrailingSlashes(fromEnvironment);
 }
 
-std::string HardwarePath(const std::string& name) {
-    const std::string root = DeviceRoot();
-    if (root.empty())
-        return std::string();
-    return root + "/hw/" + name;
+namespace {
+
+// The rest of a path below a component that does not exist (or is a file).
+void AppendRest(const std::vector<std::string>& components, size_t from, const std::string& first,
+                DeviceEntry& entry) {
+    entry.hostPath += "/" + first;
+    for (size_t k = from + 1; k < components.size(); ++k)
+        entry.hostPath += "/" + components[k];
+    entry.name = components.back();
+    entry.exists = false;
+    entry.folder.Reset();
 }
 
-bool MapDevicePath(const WString& devicePath, std::string& hostPath) {
+bool IsFolderOrFile(mode_t mode) {
+    return S_ISDIR(mode) || S_ISREG(mode);
+}
+
+}  // namespace
+
+bool ResolveDevicePath(const WString& devicePath, DeviceEntry& entry, bool makeFolders) {
+    entry.folder.Reset();
+    entry.exists = false;
+    entry.isRoot = false;
     const std::string root = DeviceRoot();
     if (root.empty())
         return false;
     std::vector<std::string> components;
     if (!SplitComponents(devicePath, components))
         return false;
+    UniqueFd current(OpenTrustedFolder(root));
+    if (!current.Valid())
+        return false;
+    entry.hostPath = root + "/fs";
+    entry.name = "fs";
 
-    std::string current = root + "/fs";
-    bool parentExists = true;
+    // The root folder is the entry "fs" of DEVICE, and must be a real folder.
+    const int fsFolder =
+        openat(current.Get(), "fs", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fsFolder < 0)
+        return false;
+    if (components.empty()) {
+        close(fsFolder);
+        entry.isRoot = true;
+        entry.exists = fstatat(current.Get(), "fs", &entry.st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                       S_ISDIR(entry.st.st_mode);
+        entry.folder = std::move(current);
+        return entry.exists;
+    }
+    current.Reset(fsFolder);
+
     for (size_t i = 0; i < components.size(); ++i) {
-        std::string candidate = current + "/" + components[i];
-        if (parentExists) {
-            struct stat st;
-            if (lstat(candidate.c_str(), &st) != 0) {
-                const std::string match = FindEntryIgnoringCase(current, components[i]);
-                if (match.empty()) {
-                    parentExists = false;
-                } else {
-                    candidate = current + "/" + match;
-                    if (lstat(candidate.c_str(), &st) != 0)
-                        parentExists = false;
-                }
+        const bool last = i + 1 == components.size();
+        std::string name = components[i];
+        struct stat st;
+        bool found = fstatat(current.Get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+        if (!found) {
+            const std::string match = FindEntryIgnoringCaseAt(current.Get(), name);
+            if (!match.empty()) {
+                name = match;
+                found = fstatat(current.Get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
             }
-            // A symbolic link could lead out of the device: never follow one.
-            if (parentExists && S_ISLNK(st.st_mode))
+        }
+        if (found && !IsFolderOrFile(st.st_mode))
+            return false;  // a link or a special file is not part of the printer's file system
+        if (last) {
+            entry.hostPath += "/" + name;
+            entry.name = name;
+            entry.exists = found;
+            if (found)
+                entry.st = st;
+            entry.folder = std::move(current);
+            return true;
+        }
+        if (!found && makeFolders) {
+            if (mkdirat(current.Get(), name.c_str(), 0777) != 0 && errno != EEXIST)
+                return false;
+            found = fstatat(current.Get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+            if (found && !IsFolderOrFile(st.st_mode))
                 return false;
         }
-        current = candidate;
+        if (!found || !S_ISDIR(st.st_mode)) {
+            // Nothing exists below a missing entry or a file.
+            AppendRest(components, i, name, entry);
+            return true;
+        }
+        const int next =
+            openat(current.Get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0)
+            return false;
+        current.Reset(next);
+        entry.hostPath += "/" + name;
     }
-    hostPath = current;
+    return false;  // not reached: the last component returns above
+}
+
+int OpenDeviceFile(const WString& devicePath, int flags, mode_t mode) {
+    DeviceEntry entry;
+    if (!ResolveDevicePath(devicePath, entry)) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (entry.isRoot) {
+        errno = EISDIR;
+        return -1;
+    }
+    if (!entry.folder.Valid()) {
+        errno = ENOENT;
+        return -1;
+    }
+    return OpenFileAt(entry.folder.Get(), entry.name, flags, mode);
+}
+
+bool MapDevicePath(const WString& devicePath, std::string& hostPath) {
+    DeviceEntry entry;
+    if (!ResolveDevicePath(devicePath, entry))
+        return false;
+    hostPath = entry.hostPath;
     return true;
 }
 

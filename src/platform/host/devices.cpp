@@ -14,7 +14,9 @@
 // device of that name must not be loaded yet.
 //
 // Handles are numbers of a table of this process. Calls are traced to
-// DEVICE/hw/trace/devices.log when the folder DEVICE/hw/trace exists.
+// DEVICE/hw/trace/devices.log when the folder DEVICE/hw/trace exists. A
+// drivers.json that is a link or anything but a regular file counts as broken:
+// nothing activates or opens, and it is never replaced.
 #include "platform/devices.h"
 
 #include <fcntl.h>
@@ -43,7 +45,7 @@ enum HandleKind { kSearchHandle, kActivationHandle, kOpenDeviceHandle };
 
 struct HandleEntry {
     HandleKind kind;
-    std::string hwDir;       // DEVICE/hw of the device the handle belongs to
+    std::string folder;      // DEVICE: the device folder the handle belongs to
     std::string legacyName;  // "EPM1:"
     bool deactivated;
     std::shared_ptr<host::OpenStreamDevice> device;  // open device handles only
@@ -53,15 +55,7 @@ std::mutex g_mutex;
 std::map<intptr_t, HandleEntry> g_handles;
 intptr_t g_nextHandle = 0x1000;
 
-// The hw folder of the current device, or an empty string without one.
-std::string CurrentHwDir() {
-    const std::string root = host::DeviceRoot();
-    return root.empty() ? std::string() : root + "/hw";
-}
-
-std::string DriversFile(const std::string& hwDir) {
-    return hwDir + "/drivers.json";
-}
+const char kDriversFile[] = "hw/drivers.json";
 
 std::string Narrow(const WString& text) {
     std::string utf8;
@@ -83,11 +77,8 @@ HandleEntry* FindHandle(DeviceHandle handle) {
 }
 
 bool DevicePathIsFile(const WString& devicePath) {
-    std::string hostPath;
-    if (!host::MapDevicePath(devicePath, hostPath))
-        return false;
-    struct stat st;
-    return stat(hostPath.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    host::DeviceEntry entry;
+    return host::ResolveDevicePath(devicePath, entry) && entry.exists && S_ISREG(entry.st.st_mode);
 }
 
 bool SamePath(const WString& a, const WString& b) {
@@ -154,14 +145,14 @@ DeviceHandle FindFirstDevice(uint32_t searchType, const WString& pattern, Device
     std::string patternUtf8;
     if (!host::Utf16ToUtf8(pattern, patternUtf8))
         return kInvalidDeviceHandle;
-    const std::string hwDir = CurrentHwDir();
-    if (hwDir.empty())
+    const std::string device = host::DeviceRoot();
+    if (device.empty())
         return kInvalidDeviceHandle;
 
     std::lock_guard<std::mutex> lock(g_mutex);
     rapidjson::Document drivers;
-    if (host::LoadJsonObject(DriversFile(hwDir), drivers) != host::kJsonFileLoaded) {
-        TraceDeviceCall(hwDir, "find " + patternUtf8 + " -> none");
+    if (host::LoadJsonObject(device, kDriversFile, drivers) != host::kJsonFileLoaded) {
+        TraceDeviceCall(device, "find " + patternUtf8 + " -> none");
         return kInvalidDeviceHandle;
     }
     for (rapidjson::Value::ConstMemberIterator it = drivers.MemberBegin();
@@ -186,19 +177,19 @@ DeviceHandle FindFirstDevice(uint32_t searchType, const WString& pattern, Device
         info.busName.clear();
         HandleEntry entry;
         entry.kind = kSearchHandle;
-        entry.hwDir = hwDir;
+        entry.folder = device;
         entry.legacyName = legacyName;
         entry.deactivated = false;
-        TraceDeviceCall(hwDir, "find " + patternUtf8 + " -> " + legacyName);
+        TraceDeviceCall(device, "find " + patternUtf8 + " -> " + legacyName);
         return NewHandle(entry);
     }
-    TraceDeviceCall(hwDir, "find " + patternUtf8 + " -> none");
+    TraceDeviceCall(device, "find " + patternUtf8 + " -> none");
     return kInvalidDeviceHandle;
 }
 
 DeviceHandle ActivateDeviceEx(const WString& registryKey) {
-    const std::string hwDir = CurrentHwDir();
-    if (hwDir.empty())
+    const std::string device = host::DeviceRoot();
+    if (device.empty())
         return kNullDeviceHandle;
     const std::string keyText = Narrow(registryKey);
     WString dll;
@@ -210,7 +201,7 @@ DeviceHandle ActivateDeviceEx(const WString& registryKey) {
         !host::QueryRegistryDword(registryKey, u"Index", index) || index > 9 ||
         !(driver = DriverOfDll(dll)) || !EqualsIgnoringCase(prefix, driver->prefix) ||
         !DevicePathIsFile(dll)) {
-        TraceDeviceCall(hwDir, "activate " + keyText + " -> failed");
+        TraceDeviceCall(device, "activate " + keyText + " -> failed");
         return kNullDeviceHandle;
     }
     const std::string legacyName =
@@ -218,9 +209,9 @@ DeviceHandle ActivateDeviceEx(const WString& registryKey) {
 
     std::lock_guard<std::mutex> lock(g_mutex);
     rapidjson::Document drivers;
-    if (host::LoadJsonObject(DriversFile(hwDir), drivers) == host::kJsonFileBroken ||
+    if (host::LoadJsonObject(device, kDriversFile, drivers) == host::kJsonFileBroken ||
         host::FindMemberIgnoringCase(drivers, legacyName)) {
-        TraceDeviceCall(hwDir, "activate " + keyText + " -> failed");
+        TraceDeviceCall(device, "activate " + keyText + " -> failed");
         return kNullDeviceHandle;
     }
     rapidjson::Document::AllocatorType& allocator = drivers.GetAllocator();
@@ -229,14 +220,14 @@ DeviceHandle ActivateDeviceEx(const WString& registryKey) {
     record.AddMember("dll", rapidjson::Value(dllText.c_str(), allocator), allocator);
     record.AddMember("key", rapidjson::Value(keyText.c_str(), allocator), allocator);
     drivers.AddMember(rapidjson::Value(legacyName.c_str(), allocator), record, allocator);
-    if (!host::SaveJsonObject(DriversFile(hwDir), drivers)) {
-        TraceDeviceCall(hwDir, "activate " + keyText + " -> failed");
+    if (!host::SaveJsonObject(device, kDriversFile, drivers)) {
+        TraceDeviceCall(device, "activate " + keyText + " -> failed");
         return kNullDeviceHandle;
     }
-    TraceDeviceCall(hwDir, "activate " + keyText + " -> " + legacyName);
+    TraceDeviceCall(device, "activate " + keyText + " -> " + legacyName);
     HandleEntry entry;
     entry.kind = kActivationHandle;
-    entry.hwDir = hwDir;
+    entry.folder = device;
     entry.legacyName = legacyName;
     entry.deactivated = false;
     return NewHandle(entry);
@@ -248,7 +239,7 @@ bool DeactivateDevice(DeviceHandle handle) {
     if (!entry || entry->kind != kActivationHandle || entry->deactivated)
         return false;
     rapidjson::Document drivers;
-    if (host::LoadJsonObject(DriversFile(entry->hwDir), drivers) != host::kJsonFileLoaded)
+    if (host::LoadJsonObject(entry->folder, kDriversFile, drivers) != host::kJsonFileLoaded)
         return false;
     bool removed = false;
     for (rapidjson::Value::MemberIterator it = drivers.MemberBegin(); it != drivers.MemberEnd();
@@ -260,10 +251,10 @@ bool DeactivateDevice(DeviceHandle handle) {
             break;
         }
     }
-    if (!removed || !host::SaveJsonObject(DriversFile(entry->hwDir), drivers))
+    if (!removed || !host::SaveJsonObject(entry->folder, kDriversFile, drivers))
         return false;
     entry->deactivated = true;
-    TraceDeviceCall(entry->hwDir, "deactivate " + entry->legacyName);
+    TraceDeviceCall(entry->folder, "deactivate " + entry->legacyName);
     return true;
 }
 
@@ -273,7 +264,7 @@ bool CloseHandle(DeviceHandle handle) {
     if (!entry)
         return false;
     static const char* const kKindNames[] = {"search", "activation", "device"};
-    TraceDeviceCall(entry->hwDir,
+    TraceDeviceCall(entry->folder,
                     std::string("close ") + kKindNames[entry->kind] + " " + entry->legacyName);
     g_handles.erase(handle);
     return true;
@@ -283,15 +274,15 @@ DeviceHandle CreateFile(const WString& deviceName, uint32_t access, uint32_t sha
                         uint32_t creationDisposition) {
     (void)access;
     (void)shareMode;
-    const std::string hwDir = CurrentHwDir();
+    const std::string device = host::DeviceRoot();
     std::string name;
-    if (hwDir.empty() || creationDisposition != kOpenExisting ||
+    if (device.empty() || creationDisposition != kOpenExisting ||
         !host::Utf16ToUtf8(deviceName, name))
         return kInvalidDeviceHandle;
 
     std::lock_guard<std::mutex> lock(g_mutex);
     rapidjson::Document drivers;
-    if (host::LoadJsonObject(DriversFile(hwDir), drivers) == host::kJsonFileLoaded) {
+    if (host::LoadJsonObject(device, kDriversFile, drivers) == host::kJsonFileLoaded) {
         for (rapidjson::Value::ConstMemberIterator it = drivers.MemberBegin();
              it != drivers.MemberEnd(); ++it) {
             const std::string legacyName(it->name.GetString(), it->name.GetStringLength());
@@ -302,28 +293,28 @@ DeviceHandle CreateFile(const WString& deviceName, uint32_t access, uint32_t sha
                 break;
             HandleEntry entry;
             entry.kind = kOpenDeviceHandle;
-            entry.hwDir = hwDir;
+            entry.folder = device;
             entry.legacyName = legacyName;
             entry.deactivated = false;
-            entry.device.reset(driver->open(hwDir, legacyName));
-            TraceDeviceCall(hwDir, "open " + legacyName);
+            entry.device.reset(driver->open(device, legacyName));
+            TraceDeviceCall(device, "open " + legacyName);
             return NewHandle(entry);
         }
     }
-    TraceDeviceCall(hwDir, "open " + name + " -> failed");
+    TraceDeviceCall(device, "open " + name + " -> failed");
     return kInvalidDeviceHandle;
 }
 
 namespace {
 
 // The open device behind a handle, with what is needed to trace it.
-std::shared_ptr<host::OpenStreamDevice> DeviceOf(DeviceHandle handle, std::string& hwDir,
+std::shared_ptr<host::OpenStreamDevice> DeviceOf(DeviceHandle handle, std::string& device,
                                                  std::string& name) {
     std::lock_guard<std::mutex> lock(g_mutex);
     HandleEntry* entry = FindHandle(handle);
     if (!entry || entry->kind != kOpenDeviceHandle)
         return std::shared_ptr<host::OpenStreamDevice>();
-    hwDir = entry->hwDir;
+    device = entry->folder;
     name = entry->legacyName;
     return entry->device;
 }
@@ -344,24 +335,24 @@ std::string HexNumber(uint32_t value) {
 
 uint32_t SetFilePointer(DeviceHandle device, int32_t distance, int32_t* distanceHigh,
                         uint32_t moveMethod) {
-    std::string hwDir;
+    std::string folder;
     std::string name;
-    std::shared_ptr<host::OpenStreamDevice> open = DeviceOf(device, hwDir, name);
+    std::shared_ptr<host::OpenStreamDevice> open = DeviceOf(device, folder, name);
     if (!open)
         return kInvalidSetFilePointer;
     const uint32_t result = open->Seek(distance, distanceHigh, moveMethod);
-    TraceDeviceCall(hwDir, name + " seek " + Number(static_cast<uint32_t>(distance)) + " " +
-                               Number(moveMethod) +
-                               (result == kInvalidSetFilePointer ? " -> failed" : ""));
+    TraceDeviceCall(folder, name + " seek " + Number(static_cast<uint32_t>(distance)) + " " +
+                                Number(moveMethod) +
+                                (result == kInvalidSetFilePointer ? " -> failed" : ""));
     return result;
 }
 
 bool ReadFile(DeviceHandle device, uint8_t* buffer, uint32_t count, uint32_t* bytesRead) {
     if (bytesRead)
         *bytesRead = 0;
-    std::string hwDir;
+    std::string folder;
     std::string name;
-    std::shared_ptr<host::OpenStreamDevice> open = DeviceOf(device, hwDir, name);
+    std::shared_ptr<host::OpenStreamDevice> open = DeviceOf(device, folder, name);
     if (!open || (count > 0 && !buffer))
         return false;
     uint32_t done = 0;
@@ -369,16 +360,16 @@ bool ReadFile(DeviceHandle device, uint8_t* buffer, uint32_t count, uint32_t* by
     if (bytesRead)
         *bytesRead = done;
     TraceDeviceCall(
-        hwDir, name + " read " + Number(count) + " -> " + Number(done) + (ok ? "" : " failed"));
+        folder, name + " read " + Number(count) + " -> " + Number(done) + (ok ? "" : " failed"));
     return ok;
 }
 
 bool WriteFile(DeviceHandle device, const uint8_t* data, uint32_t count, uint32_t* bytesWritten) {
     if (bytesWritten)
         *bytesWritten = 0;
-    std::string hwDir;
+    std::string folder;
     std::string name;
-    std::shared_ptr<host::OpenStreamDevice> open = DeviceOf(device, hwDir, name);
+    std::shared_ptr<host::OpenStreamDevice> open = DeviceOf(device, folder, name);
     if (!open || (count > 0 && !data))
         return false;
     uint32_t done = 0;
@@ -386,7 +377,7 @@ bool WriteFile(DeviceHandle device, const uint8_t* data, uint32_t count, uint32_
     if (bytesWritten)
         *bytesWritten = done;
     TraceDeviceCall(
-        hwDir, name + " write " + Number(count) + " -> " + Number(done) + (ok ? "" : " failed"));
+        folder, name + " write " + Number(count) + " -> " + Number(done) + (ok ? "" : " failed"));
     return ok;
 }
 
@@ -394,17 +385,17 @@ bool DeviceIoControl(DeviceHandle device, uint32_t code, const uint8_t* input, u
                      uint8_t* output, uint32_t outputSize, uint32_t* bytesReturned) {
     if (bytesReturned)
         *bytesReturned = 0;
-    std::string hwDir;
+    std::string folder;
     std::string name;
-    std::shared_ptr<host::OpenStreamDevice> open = DeviceOf(device, hwDir, name);
+    std::shared_ptr<host::OpenStreamDevice> open = DeviceOf(device, folder, name);
     if (!open || (inputSize > 0 && !input) || (outputSize > 0 && !output))
         return false;
     uint32_t returned = 0;
     const bool ok = open->IoControl(code, input, inputSize, output, outputSize, returned);
     if (bytesReturned)
         *bytesReturned = returned;
-    TraceDeviceCall(hwDir, name + " ioctl " + HexNumber(code) + " in " + Number(inputSize) +
-                               " out " + Number(outputSize) + (ok ? "" : " -> failed"));
+    TraceDeviceCall(folder, name + " ioctl " + HexNumber(code) + " in " + Number(inputSize) +
+                                " out " + Number(outputSize) + (ok ? "" : " -> failed"));
     return ok;
 }
 

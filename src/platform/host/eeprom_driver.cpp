@@ -1,5 +1,6 @@
 // The simulated EEPROM utility driver: the main-board EEPROM (32768 bytes) as
-// the file DEVICE/hw/eeprom.bin.
+// the file DEVICE/hw/eeprom.bin. Anything there that is not a regular file (a
+// link, a FIFO...) is a missing image: every transfer fails at once.
 //
 // Protocol of an open context (EPM1:):
 // - SetFilePointer(offset, NULL, count) announces the next transfer: count bytes
@@ -26,6 +27,7 @@
 #include <vector>
 
 #include "platform/devices.h"
+#include "platform/host/safe_files.h"
 #include "platform/host/stream_drivers.h"
 
 namespace platform {
@@ -69,8 +71,8 @@ bool WriteAt(int fd, const uint8_t* data, uint32_t count, uint32_t offset) {
 
 class EepromDevice : public OpenStreamDevice {
   public:
-    explicit EepromDevice(const std::string& hwDir)
-        : image_(hwDir + "/eeprom.bin"), announced_(false), offset_(0), count_(0) {}
+    explicit EepromDevice(const std::string& device)
+        : device_(device), announced_(false), offset_(0), count_(0) {}
 
     uint32_t Seek(int32_t distance, int32_t* distanceHigh, uint32_t moveMethod) {
         announced_ = false;
@@ -89,31 +91,27 @@ class EepromDevice : public OpenStreamDevice {
         done = 0;
         if (!TakeAnnouncement(count))
             return false;
-        const int fd = open(image_.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0)
-            return false;
-        const bool ok = ReadAt(fd, buffer, count, offset_, done);
-        close(fd);
-        return ok;
+        UniqueFd fd(OpenImage(O_RDONLY));
+        return fd.Valid() && ReadAt(fd.Get(), buffer, count, offset_, done);
     }
 
     bool Write(const uint8_t* data, uint32_t count, uint32_t& done) {
         done = 0;
         if (count == 0 || !TakeAnnouncement(count))
             return false;
-        const int fd = open(image_.c_str(), O_WRONLY | O_CLOEXEC);
-        if (fd < 0)
+        UniqueFd fd(OpenImage(O_WRONLY));
+        if (!fd.Valid())
             return false;
         struct stat st;
-        bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+        bool ok = fstat(fd.Get(), &st) == 0 &&
                   static_cast<uint64_t>(st.st_size) >= static_cast<uint64_t>(offset_) + count_;
         if (ok) {
             std::vector<uint8_t> span(count_);
             for (uint32_t i = 0; i < count_; ++i)
                 span[i] = data[i % count];
-            ok = WriteAt(fd, &span[0], count_, offset_);
+            ok = WriteAt(fd.Get(), &span[0], count_, offset_);
         }
-        if (close(fd) != 0)
+        if (close(fd.Release()) != 0)
             ok = false;
         if (ok)
             done = count;
@@ -128,6 +126,10 @@ class EepromDevice : public OpenStreamDevice {
     }
 
   private:
+    // DEVICE/hw/eeprom.bin, only when it is a regular file (safe_files.h): a
+    // link, a FIFO or anything else there is an EEPROM that cannot be read.
+    int OpenImage(int access) const { return OpenFileBelow(device_, "hw/eeprom.bin", access); }
+
     // True when a transfer of count bytes was announced; the announcement is used up.
     bool TakeAnnouncement(uint32_t count) {
         const bool ok = announced_ && count <= count_;
@@ -135,7 +137,7 @@ class EepromDevice : public OpenStreamDevice {
         return ok;
     }
 
-    std::string image_;
+    std::string device_;
     bool announced_;
     uint32_t offset_;
     uint32_t count_;
@@ -143,9 +145,9 @@ class EepromDevice : public OpenStreamDevice {
 
 }  // namespace
 
-OpenStreamDevice* OpenEepromDevice(const std::string& hwDir, const std::string& legacyName) {
+OpenStreamDevice* OpenEepromDevice(const std::string& device, const std::string& legacyName) {
     (void)legacyName;
-    return new EepromDevice(hwDir);
+    return new EepromDevice(device);
 }
 
 }  // namespace host

@@ -14,8 +14,11 @@
 // - the root of the device can be neither moved, nor removed, nor replaced;
 // - entry names the printer cannot hold (control characters and < > : " | ? *)
 //   are refused for new entries.
-// Symbolic links are not part of the printer's file system: paths through one
-// are refused, and folder searches leave them out.
+// Only folders and regular files are part of the printer's file system: a path
+// through or to anything else (a symbolic link, a FIFO, a socket, a device
+// node) is refused, folder searches leave such entries out, and no call ever
+// follows a link (see safe_files.h). Calls are subject to the power-cut
+// injector (power_cut.h).
 #include "platform/files.h"
 
 #include <dirent.h>
@@ -32,25 +35,20 @@
 #include <vector>
 
 #include "platform/host/device_root.h"
+#include "platform/host/fd_file_buffer.h"
 #include "platform/host/host_text.h"
+#include "platform/host/power_cut.h"
+#include "platform/host/safe_files.h"
 
 namespace platform {
 namespace {
 
 using host::AsciiLower;
 using host::EqualsIgnoringCase;
-using host::MapDevicePath;
-using host::ReadSmallFile;
 using host::TrimAsciiSpace;
 
 bool IsSeparator(char16_t c) {
     return c == u'\\' || c == u'/';
-}
-
-// The host path of the device root, DEVICE/fs; empty without a device.
-std::string FsRoot() {
-    const std::string root = host::DeviceRoot();
-    return root.empty() ? std::string() : root + "/fs";
 }
 
 // The last component of a device path as given (trailing separators ignored).
@@ -62,16 +60,6 @@ WString LastComponent(const WString& path) {
     while (begin > 0 && !IsSeparator(path[begin - 1]))
         --begin;
     return path.substr(begin, end - begin);
-}
-
-// Host path split at its last "/" (mapped paths always hold one).
-std::string HostParent(const std::string& hostPath) {
-    const size_t slash = hostPath.rfind('/');
-    return slash == std::string::npos ? std::string() : hostPath.substr(0, slash);
-}
-std::string HostName(const std::string& hostPath) {
-    const size_t slash = hostPath.rfind('/');
-    return slash == std::string::npos ? hostPath : hostPath.substr(slash + 1);
 }
 
 // A name the printer's file system can hold.
@@ -102,33 +90,23 @@ bool IsReadOnlyMode(mode_t mode) {
     return (mode & S_IWUSR) == 0;
 }
 
-// A mapped device path and what the host holds there.
-struct Entry {
-    std::string host;
-    bool exists;
-    struct stat st;
-};
+using host::DeviceEntry;
+using host::UniqueFd;
 
-bool Resolve(const WString& devicePath, Entry& entry) {
-    if (!MapDevicePath(devicePath, entry.host))
-        return false;
-    entry.exists = lstat(entry.host.c_str(), &entry.st) == 0;
-    return true;
-}
-
-bool IsRoot(const std::string& hostPath) {
-    return hostPath == FsRoot();
+bool Resolve(const WString& devicePath, DeviceEntry& entry) {
+    return host::ResolveDevicePath(devicePath, entry);
 }
 
 // Where a new entry named by devicePath would go: the entry must not exist, its
-// name must be valid and its parent must be an existing folder.
-bool IsCreatable(const Entry& entry) {
-    if (entry.exists || IsRoot(entry.host))
-        return false;
-    if (!IsValidEntryName(HostName(entry.host)))
-        return false;
-    struct stat parent;
-    return lstat(HostParent(entry.host).c_str(), &parent) == 0 && S_ISDIR(parent.st_mode);
+// name must be valid and its folder must exist.
+bool IsCreatable(const DeviceEntry& entry) {
+    return !entry.exists && !entry.isRoot && entry.folder.Valid() && IsValidEntryName(entry.name);
+}
+
+// Opens an existing entry that is a folder, never following a link.
+int OpenFolderEntry(const DeviceEntry& entry) {
+    return openat(entry.folder.Get(), entry.name.c_str(),
+                  O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 }
 
 // On the printer a folder's read-only attribute does not protect the entries
@@ -137,24 +115,22 @@ bool IsCreatable(const Entry& entry) {
 // folder its write bit back and restores the folder's mode afterwards.
 class WritableFolder {
   public:
-    explicit WritableFolder(const std::string& folder) : folder_(folder), restore_(false) {
-        if (lstat(folder_.c_str(), &st_) == 0 && S_ISDIR(st_.st_mode) &&
+    explicit WritableFolder(int folder) : folder_(folder), restore_(false) {
+        if (folder_ >= 0 && fstat(folder_, &st_) == 0 && S_ISDIR(st_.st_mode) &&
             IsReadOnlyMode(st_.st_mode)) {
-            restore_ = chmod(folder_.c_str(), (st_.st_mode & 07777) | S_IWUSR) == 0;
+            restore_ = fchmod(folder_, (st_.st_mode & 07777) | S_IWUSR) == 0;
         }
     }
-    // The folder itself was renamed: its mode is restored under the new name.
-    void MovedTo(const std::string& folder) { folder_ = folder; }
     ~WritableFolder() {
         if (restore_)
-            chmod(folder_.c_str(), st_.st_mode & 07777);
+            fchmod(folder_, st_.st_mode & 07777);
     }
 
   private:
-    WritableFolder(const WritableFolder&);
-    WritableFolder& operator=(const WritableFolder&);
+    WritableFolder(const WritableFolder&) = delete;
+    WritableFolder& operator=(const WritableFolder&) = delete;
 
-    std::string folder_;
+    int folder_;
     struct stat st_;
     bool restore_;
 };
@@ -166,72 +142,77 @@ uint32_t AttributesOf(const struct stat& st) {
     return readOnly ? kFileAttributeReadOnly : kFileAttributeNormal;
 }
 
-bool DeleteHostFile(const Entry& entry) {
-    if (!entry.exists || S_ISDIR(entry.st.st_mode))
+bool DeleteHostFile(const WString& path, const DeviceEntry& entry) {
+    if (!entry.exists || !S_ISREG(entry.st.st_mode))
         return false;
     if (IsReadOnlyMode(entry.st.st_mode))
         return false;
-    WritableFolder parent(HostParent(entry.host));
-    return unlink(entry.host.c_str()) == 0;
+    host::PowerCutGuard guard(host::kCutDelete, path);
+    if (!guard.Allowed())
+        return false;
+    WritableFolder parent(entry.folder.Get());
+    return unlinkat(entry.folder.Get(), entry.name.c_str(), 0) == 0;
+}
+
+// rename(2) that never replaces an existing entry.
+bool RenameNoReplace(int fromFolder, const std::string& fromName, int toFolder,
+                     const std::string& toName) {
+    if (renameat2(fromFolder, fromName.c_str(), toFolder, toName.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    // A file system without RENAME_NOREPLACE: the caller checked the name is free.
+    return renameat(fromFolder, fromName.c_str(), toFolder, toName.c_str()) == 0;
 }
 
 // MoveFileW and _wrename alike.
 bool MoveEntry(const WString& from, const WString& to) {
-    Entry source;
-    Entry target;
+    if (!host::PowerIsOn())
+        return false;
+    DeviceEntry source;
+    DeviceEntry target;
     if (!Resolve(from, source) || !Resolve(to, target))
         return false;
-    if (!source.exists || IsRoot(source.host))
+    if (!source.exists || source.isRoot)
         return false;
     if (target.exists) {
         // The same entry under another letter case: a rename to the case given.
-        if (target.host != source.host)
+        if (target.hostPath != source.hostPath)
             return false;
         std::string given;
         if (!host::Utf16ToUtf8(LastComponent(to), given))
             return false;
-        const std::string current = HostName(source.host);
+        const std::string current = source.name;
         if (given == current || !EqualsIgnoringCase(given, current))
             return false;
         if (!IsValidEntryName(given))
             return false;
         // Never replace a host entry that differs from this one only in case.
-        const std::string renamed = HostParent(source.host) + "/" + given;
         struct stat other;
-        if (lstat(renamed.c_str(), &other) == 0)
+        if (fstatat(source.folder.Get(), given.c_str(), &other, AT_SYMLINK_NOFOLLOW) == 0)
             return false;
-        WritableFolder parent(HostParent(source.host));
-        return rename(source.host.c_str(), renamed.c_str()) == 0;
+        host::PowerCutGuard guard(host::kCutMove, from);
+        if (!guard.Allowed())
+            return false;
+        WritableFolder parent(source.folder.Get());
+        return RenameNoReplace(source.folder.Get(), source.name, source.folder.Get(), given);
     }
     if (!IsCreatable(target))
         return false;
     // A folder cannot move below itself.
     if (S_ISDIR(source.st.st_mode) &&
-        target.host.compare(0, source.host.size() + 1, source.host + "/") == 0) {
+        target.hostPath.compare(0, source.hostPath.size() + 1, source.hostPath + "/") == 0) {
         return false;
     }
+    host::PowerCutGuard guard(host::kCutMove, from);
+    if (!guard.Allowed())
+        return false;
     // A folder that changes its parent also changes its own ".." entry.
-    WritableFolder sourceParent(HostParent(source.host));
-    WritableFolder targetParent(HostParent(target.host));
-    WritableFolder moved(source.host);
-    if (rename(source.host.c_str(), target.host.c_str()) != 0)
-        return false;
-    moved.MovedTo(target.host);
-    return true;
-}
-
-bool WriteAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t written = write(fd, data, size);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += written;
-        size -= static_cast<size_t>(written);
-    }
-    return true;
+    WritableFolder sourceParent(source.folder.Get());
+    WritableFolder targetParent(target.folder.Get());
+    UniqueFd movedFolder(S_ISDIR(source.st.st_mode) ? OpenFolderEntry(source) : -1);
+    WritableFolder moved(movedFolder.Get());
+    return RenameNoReplace(source.folder.Get(), source.name, target.folder.Get(), target.name);
 }
 
 // Copies the bytes of one open file into another; false on any read or write error.
@@ -246,7 +227,7 @@ bool CopyContents(int in, int out) {
         }
         if (got == 0)
             return true;
-        if (!WriteAll(out, &buffer[0], static_cast<size_t>(got)))
+        if (!host::WriteAllFd(out, &buffer[0], static_cast<size_t>(got)))
             return false;
     }
 }
@@ -289,19 +270,22 @@ bool MatchesPattern(const WString& pattern, const WString& name) {
 }
 
 // A snapshot of a folder's matching names in byte order; the attributes are
-// read as each entry is handed out, and entries gone by then are passed over.
+// read as each entry is handed out, and entries gone by then are passed over,
+// as are links and whatever else is neither a file nor a folder.
 class HostFileSearch : public FileSearch {
   public:
-    HostFileSearch(const std::string& folder, std::vector<std::string>& names)
-        : folder_(folder), next_(0) {
+    HostFileSearch(int folder, std::vector<std::string>& names) : folder_(folder), next_(0) {
         names_.swap(names);
     }
 
     bool Next(FindData& entry) {
+        if (!host::PowerIsOn())
+            return false;
         while (next_ < names_.size()) {
             const std::string& name = names_[next_++];
             struct stat st;
-            if (lstat((folder_ + "/" + name).c_str(), &st) != 0 || S_ISLNK(st.st_mode))
+            if (fstatat(folder_.Get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+                !(S_ISDIR(st.st_mode) || S_ISREG(st.st_mode)))
                 continue;
             WString wide;
             if (!host::Utf8ToUtf16(name, wide))
@@ -314,12 +298,11 @@ class HostFileSearch : public FileSearch {
     }
 
   private:
-    std::string folder_;
+    UniqueFd folder_;
     std::vector<std::string> names_;
     size_t next_;
 };
 
-// Reads a small file of DEVICE/hw whole; false when it cannot be read.
 // A decimal count with optional surrounding white space, up to 2^64-1.
 bool ParseCount(const std::string& raw, uint64_t& value) {
     const std::string text = TrimAsciiSpace(raw);
@@ -346,33 +329,91 @@ uint64_t SaturatingProduct(uint64_t a, uint64_t b) {
     return a * b;
 }
 
+// Opens an existing regular file entry for writing its data: never truncated
+// here, so that the power-cut injector can keep what it held first.
+int OpenExistingForWriting(const DeviceEntry& entry, int access) {
+    return host::OpenFileAt(entry.folder.Get(), entry.name, access);
+}
+
+// How the runtime's open modes map to open(2); false for a combination the
+// runtime refuses.
+bool OpenFlagsOf(std::ios_base::openmode mode, int& flags, bool& readable, bool& writable) {
+    const std::ios_base::openmode kind =
+        mode & (std::ios_base::in | std::ios_base::out | std::ios_base::trunc | std::ios_base::app);
+    const std::ios_base::openmode in = std::ios_base::in;
+    const std::ios_base::openmode out = std::ios_base::out;
+    const std::ios_base::openmode trunc = std::ios_base::trunc;
+    const std::ios_base::openmode app = std::ios_base::app;
+    struct Row {
+        std::ios_base::openmode mode;
+        int flags;
+    };
+    const Row rows[] = {
+        {in, O_RDONLY},
+        {out, O_WRONLY | O_CREAT | O_TRUNC},
+        {out | trunc, O_WRONLY | O_CREAT | O_TRUNC},
+        {out | app, O_WRONLY | O_CREAT | O_APPEND},
+        {app, O_WRONLY | O_CREAT | O_APPEND},
+        {in | out, O_RDWR},
+        {in | out | trunc, O_RDWR | O_CREAT | O_TRUNC},
+        {in | out | app, O_RDWR | O_CREAT | O_APPEND},
+        {in | app, O_RDWR | O_CREAT | O_APPEND},
+    };
+    for (size_t i = 0; i < sizeof(rows) / sizeof(rows[0]); ++i) {
+        if (rows[i].mode == kind) {
+            flags = rows[i].flags;
+            readable = (flags & O_ACCMODE) != O_WRONLY;
+            writable = (flags & O_ACCMODE) != O_RDONLY;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Reads a decimal figure kept in DEVICE/hw; missing answers false with present
+// false, anything unreadable false with present true.
+bool ReadHardwareCount(const char* name, bool& present, uint64_t& value) {
+    std::string text;
+    const host::FileReadResult read =
+        host::ReadFileBelow(host::DeviceRoot(), std::string("hw/") + name, 4096, text);
+    present = read != host::kFileMissing;
+    return read == host::kFileRead && ParseCount(text, value);
+}
+
 }  // namespace
 
 uint32_t GetFileAttributes(const WString& path) {
-    Entry entry;
-    if (!Resolve(path, entry) || !entry.exists)
+    DeviceEntry entry;
+    if (!host::PowerIsOn() || !Resolve(path, entry) || !entry.exists)
         return kInvalidFileAttributes;
     return AttributesOf(entry.st);
 }
 
 bool SetFileAttributes(const WString& path, uint32_t attributes) {
-    if (attributes == kInvalidFileAttributes)
+    if (attributes == kInvalidFileAttributes || !host::PowerIsOn())
         return false;
-    Entry entry;
+    DeviceEntry entry;
     if (!Resolve(path, entry) || !entry.exists)
         return false;
-    mode_t mode = entry.st.st_mode & 07777;
+    UniqueFd fd(S_ISDIR(entry.st.st_mode)
+                    ? OpenFolderEntry(entry)
+                    : host::OpenFileAt(entry.folder.Get(), entry.name, O_RDONLY));
+    struct stat st;
+    if (!fd.Valid() || fstat(fd.Get(), &st) != 0)
+        return false;
+    mode_t mode = st.st_mode & 07777;
     if (attributes & kFileAttributeReadOnly) {
         mode &= static_cast<mode_t>(~S_IWUSR);
     } else {
         mode |= S_IWUSR;
     }
-    return chmod(entry.host.c_str(), mode) == 0;
+    host::PowerCutGuard guard(host::kCutSetAttributes, path);
+    return guard.Allowed() && fchmod(fd.Get(), mode) == 0;
 }
 
 bool DeleteFile(const WString& path) {
-    Entry entry;
-    return Resolve(path, entry) && DeleteHostFile(entry);
+    DeviceEntry entry;
+    return host::PowerIsOn() && Resolve(path, entry) && DeleteHostFile(path, entry);
 }
 
 bool MoveFile(const WString& from, const WString& to) {
@@ -391,8 +432,10 @@ bool RemoveNarrow(const NString& path) {
 }
 
 bool CopyFile(const WString& from, const WString& to, bool failIfExists) {
-    Entry source;
-    Entry target;
+    if (!host::PowerIsOn())
+        return false;
+    DeviceEntry source;
+    DeviceEntry target;
     if (!Resolve(from, source) || !Resolve(to, target))
         return false;
     if (!source.exists || !S_ISREG(source.st.st_mode))
@@ -402,86 +445,92 @@ bool CopyFile(const WString& from, const WString& to, bool failIfExists) {
             return false;
         if (IsReadOnlyMode(target.st.st_mode))
             return false;
-        if (target.host == source.host)
+        if (target.hostPath == source.hostPath ||
+            (target.st.st_dev == source.st.st_dev && target.st.st_ino == source.st.st_ino))
             return false;
     } else if (!IsCreatable(target)) {
         return false;
     }
 
-    const int in = open(source.host.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (in < 0)
+    UniqueFd in(host::OpenFileAt(source.folder.Get(), source.name, O_RDONLY));
+    if (!in.Valid())
         return false;
-    const int flags =
-        O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC | (target.exists ? 0 : O_EXCL);
-    WritableFolder parent(HostParent(target.host));
-    const int out = open(target.host.c_str(), flags, 0666);
-    if (out < 0) {
-        close(in);
+    host::PowerCutGuard guard(host::kCutCopy, to);
+    if (!guard.Allowed())
         return false;
-    }
-    bool ok = CopyContents(in, out);
+    WritableFolder parent(target.folder.Get());
+    UniqueFd out(target.exists ? OpenExistingForWriting(target, O_WRONLY)
+                               : host::OpenFileAt(target.folder.Get(), target.name,
+                                                  O_WRONLY | O_CREAT | O_EXCL, 0666));
+    if (!out.Valid())
+        return false;
+    host::WillChangeData(out.Get());
+    bool ok = !target.exists || ftruncate(out.Get(), 0) == 0;
+    ok = ok && CopyContents(in.Get(), out.Get());
     // The copy carries the source's read-only attribute.
     struct stat written;
-    if (ok && fstat(out, &written) == 0) {
+    if (ok && fstat(out.Get(), &written) == 0) {
         mode_t mode = written.st_mode & 07777;
         if (IsReadOnlyMode(source.st.st_mode)) {
             mode &= static_cast<mode_t>(~S_IWUSR);
         } else {
             mode |= S_IWUSR;
         }
-        ok = fchmod(out, mode) == 0;
+        ok = fchmod(out.Get(), mode) == 0;
     } else {
         ok = false;
     }
-    if (close(out) != 0)
+    if (close(out.Release()) != 0)
         ok = false;
-    close(in);
     // A partial copy is worse than none.
     if (!ok)
-        unlink(target.host.c_str());
+        unlinkat(target.folder.Get(), target.name.c_str(), 0);
     return ok;
 }
 
 bool CreateDirectory(const WString& path) {
-    Entry entry;
-    if (!Resolve(path, entry) || !IsCreatable(entry))
+    DeviceEntry entry;
+    if (!host::PowerIsOn() || !Resolve(path, entry) || !IsCreatable(entry))
         return false;
-    WritableFolder parent(HostParent(entry.host));
-    return mkdir(entry.host.c_str(), 0777) == 0;
+    host::PowerCutGuard guard(host::kCutCreateFolder, path);
+    if (!guard.Allowed())
+        return false;
+    WritableFolder parent(entry.folder.Get());
+    return mkdirat(entry.folder.Get(), entry.name.c_str(), 0777) == 0;
 }
 
 bool RemoveDirectory(const WString& path) {
-    Entry entry;
-    if (!Resolve(path, entry) || !entry.exists || IsRoot(entry.host))
+    DeviceEntry entry;
+    if (!host::PowerIsOn() || !Resolve(path, entry) || !entry.exists || entry.isRoot)
         return false;
     if (!S_ISDIR(entry.st.st_mode) || IsReadOnlyMode(entry.st.st_mode))
         return false;
-    WritableFolder parent(HostParent(entry.host));
-    return rmdir(entry.host.c_str()) == 0;
+    host::PowerCutGuard guard(host::kCutRemoveFolder, path);
+    if (!guard.Allowed())
+        return false;
+    WritableFolder parent(entry.folder.Get());
+    return unlinkat(entry.folder.Get(), entry.name.c_str(), AT_REMOVEDIR) == 0;
 }
 
 bool GetDiskFreeSpaceEx(const WString& path, uint64_t* freeBytesAvailableToCaller,
                         uint64_t* totalBytes, uint64_t* totalFreeBytes) {
-    Entry entry;
-    if (!Resolve(path, entry) || !entry.exists)
+    DeviceEntry entry;
+    if (!host::PowerIsOn() || !Resolve(path, entry) || !entry.exists)
         return false;
+    UniqueFd fsFolder(host::OpenFolderBelow(host::DeviceRoot(), "fs", false));
     struct statvfs vfs;
-    if (statvfs(FsRoot().c_str(), &vfs) != 0)
+    if (!fsFolder.Valid() || fstatvfs(fsFolder.Get(), &vfs) != 0)
         return false;
     uint64_t available = SaturatingProduct(vfs.f_bavail, vfs.f_frsize);
     uint64_t free = SaturatingProduct(vfs.f_bfree, vfs.f_frsize);
     uint64_t total = SaturatingProduct(vfs.f_blocks, vfs.f_frsize);
 
     // The simulation may fix the free space of every volume.
-    const std::string freeFile = host::HardwarePath("free-bytes");
-    struct stat st;
-    if (lstat(freeFile.c_str(), &st) == 0) {
-        std::string text;
-        uint64_t value = 0;
-        if (!S_ISREG(st.st_mode) || !ReadSmallFile(freeFile, 4096, text) ||
-            !ParseCount(text, value)) {
-            return false;
-        }
+    bool present = false;
+    uint64_t value = 0;
+    if (!ReadHardwareCount("free-bytes", present, value) && present)
+        return false;
+    if (present) {
         available = value;
         free = value;
         total = std::max(total, value);
@@ -497,6 +546,8 @@ bool GetDiskFreeSpaceEx(const WString& path, uint64_t* freeBytesAvailableToCalle
 
 std::unique_ptr<FileSearch> FindFirstFile(const WString& pattern, FindData& first) {
     std::unique_ptr<FileSearch> none;
+    if (!host::PowerIsOn())
+        return none;
     size_t split = pattern.size();
     while (split > 0 && !IsSeparator(pattern[split - 1]))
         --split;
@@ -504,12 +555,20 @@ std::unique_ptr<FileSearch> FindFirstFile(const WString& pattern, FindData& firs
     if (leaf.empty())
         return none;
 
-    std::string folder;
-    if (!MapDevicePath(pattern.substr(0, split), folder))
+    DeviceEntry entry;
+    if (!Resolve(pattern.substr(0, split), entry) || !entry.exists || !S_ISDIR(entry.st.st_mode))
         return none;
-    DIR* dir = opendir(folder.c_str());
-    if (!dir)
+    UniqueFd folder(OpenFolderEntry(entry));
+    if (!folder.Valid())
         return none;
+    // The folder stream reads through a descriptor of its own.
+    const int listing = openat(folder.Get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = listing < 0 ? 0 : fdopendir(listing);
+    if (!dir) {
+        if (listing >= 0)
+            close(listing);
+        return none;
+    }
     std::vector<std::string> names;
     while (struct dirent* item = readdir(dir)) {
         const std::string name = item->d_name;
@@ -524,32 +583,76 @@ std::unique_ptr<FileSearch> FindFirstFile(const WString& pattern, FindData& firs
     closedir(dir);
     std::sort(names.begin(), names.end());
 
-    std::unique_ptr<FileSearch> search(new HostFileSearch(folder, names));
+    std::unique_ptr<FileSearch> search(new HostFileSearch(folder.Release(), names));
     if (!search->Next(first))
         return none;
     return search;
 }
 
-void OpenFileStream(std::fstream& stream, const WString& path, std::ios_base::openmode mode) {
-    Entry entry;
-    if (!Resolve(path, entry)) {
-        stream.setstate(std::ios_base::failbit);
-        return;
-    }
-    const bool writes =
-        (mode & (std::ios_base::out | std::ios_base::app | std::ios_base::trunc)) != 0;
+bool FlushFile(const WString& path) {
+    DeviceEntry entry;
+    if (!host::PowerIsOn() || !Resolve(path, entry) || !entry.exists || !S_ISREG(entry.st.st_mode))
+        return false;
+    UniqueFd file(host::OpenFileAt(entry.folder.Get(), entry.name, O_RDONLY));
+    if (!file.Valid())
+        return false;
+    host::PowerCutGuard guard(host::kCutFlush, path);
+    if (!guard.Allowed())
+        return false;
+    if (fsync(file.Get()) != 0 || fsync(entry.folder.Get()) != 0)
+        return false;
+    host::DataFlushed(file.Get());
+    return true;
+}
+
+std::unique_ptr<FileBuffer> OpenFileBuffer(const WString& path, std::ios_base::openmode mode) {
+    std::unique_ptr<FileBuffer> none;
+    int flags = 0;
+    bool readable = false;
+    bool writable = false;
+    DeviceEntry entry;
+    if (!OpenFlagsOf(mode, flags, readable, writable) || !host::PowerIsOn() ||
+        !Resolve(path, entry) || entry.isRoot)
+        return none;
+    const bool truncate = (flags & O_TRUNC) != 0;
+    const bool create = (flags & O_CREAT) != 0;
+    UniqueFd fd;
     if (entry.exists) {
         // Streams are for files; a read-only file is not opened for writing.
-        if (!S_ISREG(entry.st.st_mode) || (writes && IsReadOnlyMode(entry.st.st_mode))) {
-            stream.setstate(std::ios_base::failbit);
-            return;
+        if (!S_ISREG(entry.st.st_mode) || (writable && IsReadOnlyMode(entry.st.st_mode)))
+            return none;
+        fd.Reset(host::OpenFileAt(entry.folder.Get(), entry.name, flags & ~(O_CREAT | O_TRUNC)));
+        if (!fd.Valid())
+            return none;
+        if (truncate) {
+            struct stat st;
+            if (fstat(fd.Get(), &st) != 0)
+                return none;
+            if (st.st_size > 0) {
+                host::PowerCutGuard guard(host::kCutOpen, path);
+                if (!guard.Allowed())
+                    return none;
+                host::WillChangeData(fd.Get());
+                if (ftruncate(fd.Get(), 0) != 0)
+                    return none;
+            }
         }
-    } else if (writes && !IsCreatable(entry)) {
-        stream.setstate(std::ios_base::failbit);
-        return;
+    } else {
+        if (!create || !IsCreatable(entry))
+            return none;
+        host::PowerCutGuard guard(host::kCutOpen, path);
+        if (!guard.Allowed())
+            return none;
+        WritableFolder parent(entry.folder.Get());
+        fd.Reset(
+            host::OpenFileAt(entry.folder.Get(), entry.name, (flags & ~O_TRUNC) | O_EXCL, 0666));
+        if (!fd.Valid())
+            return none;
     }
-    WritableFolder parent(HostParent(entry.host));
-    stream.open(entry.host.c_str(), mode | std::ios_base::binary);
+    if ((mode & std::ios_base::ate) && lseek(fd.Get(), 0, SEEK_END) < 0)
+        return none;
+    return std::unique_ptr<FileBuffer>(
+        new host::FdFileBuffer(fd.Release(), readable, writable, true, path));
 }
 
 }  // namespace platform

@@ -1,36 +1,16 @@
 #include "platform/host/json_file.h"
 
-#include "platform/host/host_text.h"
-
-#include <errno.h>
 #include <fcntl.h>
-#include <stdio.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <rapidjson/prettywriter.h>
 #include <rapidjson/stringbuffer.h>
 
-#include <fstream>
-#include <sstream>
+#include "platform/host/host_text.h"
+#include "platform/host/safe_files.h"
 
 namespace platform {
 namespace host {
 namespace {
-
-bool WriteAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
 
 // The files kept here nest a few levels at most. A deeper text is refused before
 // parsing, so that neither the parser nor the writer recurses without bound.
@@ -63,22 +43,17 @@ bool NestsTooDeep(const std::string& text) {
 
 }  // namespace
 
-JsonFileState LoadJsonObject(const std::string& path, rapidjson::Document& document) {
+// Larger files are not the simulation's: they count as broken.
+const size_t kMaxJsonFile = 64u << 20;
+
+JsonFileState LoadJsonObject(const std::string& device, const std::string& relative,
+                             rapidjson::Document& document) {
     document.SetObject();
-    struct stat st;
-    if (lstat(path.c_str(), &st) != 0)
+    std::string contents;
+    const FileReadResult read = ReadFileBelow(device, relative, kMaxJsonFile, contents);
+    if (read == kFileMissing)
         return kJsonFileMissing;
-    if (!S_ISREG(st.st_mode))
-        return kJsonFileBroken;
-    std::ifstream in(path.c_str(), std::ios::binary);
-    if (!in)
-        return kJsonFileBroken;
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (in.bad())
-        return kJsonFileBroken;
-    const std::string contents = text.str();
-    if (NestsTooDeep(contents))
+    if (read != kFileRead || NestsTooDeep(contents))
         return kJsonFileBroken;
     rapidjson::Document parsed;
     parsed.Parse(contents.c_str(), contents.size());
@@ -88,7 +63,8 @@ JsonFileState LoadJsonObject(const std::string& path, rapidjson::Document& docum
     return kJsonFileLoaded;
 }
 
-bool SaveJsonObject(const std::string& path, const rapidjson::Document& document) {
+bool SaveJsonObject(const std::string& device, const std::string& relative,
+                    const rapidjson::Document& document) {
     rapidjson::StringBuffer buffer;
     rapidjson::PrettyWriter<rapidjson::StringBuffer> writer(buffer);
     writer.SetIndent(' ', 2);
@@ -96,17 +72,7 @@ bool SaveJsonObject(const std::string& path, const rapidjson::Document& document
         return false;
     std::string text(buffer.GetString(), buffer.GetSize());
     text.push_back('\n');
-    const std::string temporary = path + ".tmp";
-    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return false;
-    const bool written = WriteAll(fd, text.data(), text.size());
-    const bool closed = close(fd) == 0;
-    if (!written || !closed || rename(temporary.c_str(), path.c_str()) != 0) {
-        unlink(temporary.c_str());
-        return false;
-    }
-    return true;
+    return ReplaceFileBelow(device, relative, text);
 }
 
 rapidjson::Value* FindMemberIgnoringCase(rapidjson::Value& object, const std::string& name) {
@@ -121,20 +87,17 @@ rapidjson::Value* FindMemberIgnoringCase(rapidjson::Value& object, const std::st
     return 0;
 }
 
-void TraceDeviceCall(const std::string& hwDir, const std::string& line) {
-    if (hwDir.empty())
+void TraceDeviceCall(const std::string& device, const std::string& line) {
+    if (device.empty())
         return;
-    const std::string folder = hwDir + "/trace";
-    struct stat st;
-    if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+    UniqueFd folder(OpenFolderBelow(device, "hw/trace", false));
+    if (!folder.Valid())
         return;
-    const std::string path = folder + "/devices.log";
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0)
+    UniqueFd log(OpenFileAt(folder.Get(), "devices.log", O_WRONLY | O_CREAT | O_APPEND, 0644));
+    if (!log.Valid())
         return;
     const std::string text = line + "\n";
-    WriteAll(fd, text.data(), text.size());
-    close(fd);
+    WriteAllFd(log.Get(), text.data(), text.size());
 }
 
 }  // namespace host

@@ -17,18 +17,25 @@ enum JsonFileState {
     kJsonFileBroken,   // unreadable, not JSON or not an object: leave the file alone
 };
 
+// The files live below the device folder device, named relative to it
+// ("hw/registry.json"), and are opened as safe_files.h says: a link or
+// anything else that is not a regular file there, or on the way, is broken.
+
 // Reads a file that holds one JSON object.
-JsonFileState LoadJsonObject(const std::string& path, rapidjson::Document& document);
+JsonFileState LoadJsonObject(const std::string& device, const std::string& relative,
+                             rapidjson::Document& document);
 // Replaces the file by the document, indented, through a temporary file and a
-// rename so that a reader never sees half of it. False when it cannot be written.
-bool SaveJsonObject(const std::string& path, const rapidjson::Document& document);
+// rename so that a reader never sees half of it. False when it cannot be
+// written, or when something other than a regular file holds its name.
+bool SaveJsonObject(const std::string& device, const std::string& relative,
+                    const rapidjson::Document& document);
 
 // Member of object whose name equals name without regard to ASCII case; null when none.
 rapidjson::Value* FindMemberIgnoringCase(rapidjson::Value& object, const std::string& name);
 
 // Appends one line to DEVICE/hw/trace/devices.log when the folder DEVICE/hw/trace
-// exists (hwDir is DEVICE/hw); does nothing otherwise.
-void TraceDeviceCall(const std::string& hwDir, const std::string& line);
+// exists (device is DEVICE); does nothing otherwise.
+void TraceDeviceCall(const std::string& device, const std::string& line);
 
 }  // namespace host
 }  // namespace platform

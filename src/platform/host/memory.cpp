@@ -2,9 +2,9 @@
 //
 // A test may fix the figure: DEVICE/hw/avail-phys holds a decimal number of
 // bytes (white space around it allowed). While that file exists it is the
-// answer; a file that is malformed or out of range answers 0, as if nothing were
-// available. Without the file the host's available memory answers
-// (MemAvailable of /proc/meminfo, else sysinfo's free RAM).
+// answer; a file that is malformed or out of range, or anything there that is
+// not a regular file, answers 0, as if nothing were available. Without the file the host's
+// available memory answers (MemAvailable of /proc/meminfo, else sysinfo's free RAM).
 #include "platform/memory.h"
 
 #include <sys/sysinfo.h>
@@ -14,6 +14,7 @@
 
 #include "platform/host/device_root.h"
 #include "platform/host/host_text.h"
+#include "platform/host/safe_files.h"
 
 namespace platform {
 namespace {
@@ -61,11 +62,16 @@ bool MemAvailableFromProc(uint64_t& bytes) {
 }  // namespace
 
 uint64_t AvailablePhysicalMemory() {
-    const std::string fixed = host::HardwarePath("avail-phys");
     std::string text;
-    if (!fixed.empty() && host::ReadSmallFile(fixed, 64, text)) {
-        uint64_t value = 0;
-        return ParseDecimal(host::TrimAsciiSpace(text), value) ? value : 0;
+    switch (host::ReadFileBelow(host::DeviceRoot(), "hw/avail-phys", 64, text)) {
+        case host::kFileRead: {
+            uint64_t value = 0;
+            return ParseDecimal(host::TrimAsciiSpace(text), value) ? value : 0;
+        }
+        case host::kFileBroken:
+            return 0;
+        case host::kFileMissing:
+            break;
     }
     uint64_t bytes = 0;
     if (MemAvailableFromProc(bytes))

@@ -4,7 +4,9 @@
 // A name maps to a path below DEVICE/hw/named/: every "\" of the name starts a
 // folder ("Global\UPGRADE_UI_EVENT" is DEVICE/hw/named/Global/UPGRADE_UI_EVENT);
 // letters, digits, "_", "-" and "." stay, every other byte of the name's UTF-8
-// form is written as %XX. Empty, "." and ".." components are refused.
+// form is written as %XX. Empty, "." and ".." components are refused. No link
+// is followed on the way to an object (safe_files.h); an object whose entry is
+// not what it should be (a regular file, or the event's FIFO) fails to open.
 //
 // - A file mapping is a regular file of the mapping's size, mapped shared. It is
 //   created zero-filled; unlike the printer's paging-file mapping it keeps its
@@ -33,6 +35,7 @@
 #include <vector>
 
 #include "platform/host/device_root.h"
+#include "platform/host/safe_files.h"
 
 namespace platform {
 namespace {
@@ -42,11 +45,8 @@ bool IsPlainNameByte(unsigned char c) {
            c == '-' || c == '.';
 }
 
-// The host folder for the named objects and the components below it.
-bool SplitName(const WString& name, std::string& folder, std::vector<std::string>& components) {
-    folder = host::HardwarePath("named");
-    if (folder.empty())
-        return false;
+// The components of a name as entry names below DEVICE/hw/named.
+bool SplitName(const WString& name, std::vector<std::string>& components) {
     components.clear();
     WString current;
     for (size_t i = 0; i <= name.size(); ++i) {
@@ -81,44 +81,27 @@ bool SplitName(const WString& name, std::string& folder, std::vector<std::string
     return !components.empty();
 }
 
-bool IsRealDirectory(const std::string& path) {
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-// The host path of a named object; with create, its folders are made (below
-// DEVICE/hw, which must exist).
-bool ObjectPath(const WString& name, bool create, std::string& path) {
-    std::string folder;
+// The open folder that holds a named object, and the object's entry in it.
+// With create, its folders are made below DEVICE/hw, which must exist; no link
+// is followed on the way (safe_files.h).
+bool ObjectFolder(const WString& name, bool create, host::UniqueFd& folder, std::string& leaf) {
     std::vector<std::string> components;
-    if (!SplitName(name, folder, components))
+    if (!SplitName(name, components))
         return false;
-    path = folder;
-    for (size_t i = 0; i + 1 < components.size(); ++i) {
-        if (create && mkdir(path.c_str(), 0755) != 0 && errno != EEXIST)
-            return false;
-        if (create && !IsRealDirectory(path))
-            return false;
-        path += "/" + components[i];
-    }
-    if (create && mkdir(path.c_str(), 0755) != 0 && errno != EEXIST)
+    host::UniqueFd hw(host::OpenFolderBelow(host::DeviceRoot(), "hw", false));
+    if (!hw.Valid())
         return false;
-    if (create && !IsRealDirectory(path))
-        return false;
-    path += "/" + components.back();
-    return true;
+    std::string relative = "named";
+    for (size_t i = 0; i + 1 < components.size(); ++i)
+        relative += "/" + components[i];
+    folder.Reset(host::OpenFolderAt(hw.Get(), relative, create));
+    leaf = components.back();
+    return folder.Valid();
 }
 
-int OpenRegularFile(const std::string& path) {
-    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return -1;
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(fd);
-        return -1;
-    }
-    return fd;
+// A regular file for a mapping or a mutex, created when missing.
+int OpenRegularFile(const host::UniqueFd& folder, const std::string& leaf) {
+    return host::OpenFileAt(folder.Get(), leaf, O_RDWR | O_CREAT, 0644);
 }
 
 // ---------------------------------------------------------------------------
@@ -277,10 +260,11 @@ bool IsFifo(int fd) {
 }  // namespace
 
 std::unique_ptr<FileMapping> CreateFileMapping(const WString& name, uint32_t size) {
-    std::string path;
-    if (size == 0 || !ObjectPath(name, true, path))
+    host::UniqueFd folder;
+    std::string leaf;
+    if (size == 0 || !ObjectFolder(name, true, folder, leaf))
         return std::unique_ptr<FileMapping>();
-    const int fd = OpenRegularFile(path);
+    const int fd = OpenRegularFile(folder, leaf);
     if (fd < 0)
         return std::unique_ptr<FileMapping>();
     struct stat st;
@@ -293,29 +277,33 @@ std::unique_ptr<FileMapping> CreateFileMapping(const WString& name, uint32_t siz
 }
 
 std::unique_ptr<NamedMutex> CreateMutex(const WString& name) {
-    std::string path;
-    if (!ObjectPath(name, true, path))
+    host::UniqueFd folder;
+    std::string leaf;
+    if (!ObjectFolder(name, true, folder, leaf))
         return std::unique_ptr<NamedMutex>();
-    const int fd = OpenRegularFile(path);
+    const int fd = OpenRegularFile(folder, leaf);
     if (fd < 0)
         return std::unique_ptr<NamedMutex>();
     return std::unique_ptr<NamedMutex>(new HostNamedMutex(fd));
 }
 
 std::unique_ptr<NamedEvent> CreateEvent(const WString& name) {
-    std::string path;
-    if (!ObjectPath(name, true, path))
+    host::UniqueFd folder;
+    std::string leaf;
+    if (!ObjectFolder(name, true, folder, leaf))
         return std::unique_ptr<NamedEvent>();
-    if (mkfifo(path.c_str(), 0600) != 0 && errno != EEXIST)
+    if (mkfifoat(folder.Get(), leaf.c_str(), 0600) != 0 && errno != EEXIST)
         return std::unique_ptr<NamedEvent>();
-    const int readFd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    const int readFd =
+        openat(folder.Get(), leaf.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
     if (readFd < 0)
         return std::unique_ptr<NamedEvent>();
     if (!IsFifo(readFd)) {
         close(readFd);
         return std::unique_ptr<NamedEvent>();
     }
-    const int writeFd = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    const int writeFd =
+        openat(folder.Get(), leaf.c_str(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
     if (writeFd < 0) {
         close(readFd);
         return std::unique_ptr<NamedEvent>();
@@ -325,10 +313,12 @@ std::unique_ptr<NamedEvent> CreateEvent(const WString& name) {
 
 std::unique_ptr<NamedEvent> OpenEvent(uint32_t /*access*/, bool /*inheritHandle*/,
                                       const WString& name) {
-    std::string path;
-    if (!ObjectPath(name, false, path))
+    host::UniqueFd folder;
+    std::string leaf;
+    if (!ObjectFolder(name, false, folder, leaf))
         return std::unique_ptr<NamedEvent>();
-    const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    const int fd =
+        openat(folder.Get(), leaf.c_str(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         return std::unique_ptr<NamedEvent>();
     if (!IsFifo(fd)) {

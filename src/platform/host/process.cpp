@@ -13,14 +13,28 @@
 // thread behind: the supervisor still waits for the program, removes the exit
 // code file and ends on its own. The code between fork and exec calls only
 // async-signal-safe functions, because the caller may have other threads.
+//
+// On the printer any file can be started; a host program needs its execute
+// bits, which files arriving on the device (from a cabinet, by a copy) need
+// not have. So the host's own rules never decide what starts:
+// - a file beginning with "#!" is a script: its interpreter line is read here,
+//   as the host's kernel would read it (the interpreter, then at most one
+//   argument: the rest of the line), and the interpreter is started with
+//   that argument, the script's host path and the command line;
+// - any other file is copied into an anonymous memory file (memfd) with
+//   execute bits, which is started (fexecve): a host binary runs, and a file
+//   that is no program fails to start.
+// The program file is found and opened without following links (safe_files.h).
 #include "platform/process.h"
 
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -30,6 +44,8 @@
 #include <vector>
 
 #include "platform/host/device_root.h"
+#include "platform/host/power_cut.h"
+#include "platform/host/safe_files.h"
 
 extern char** environ;
 
@@ -42,7 +58,17 @@ const char kNotStarted = 'F';
 // Everything the forked processes need, prepared before the fork so that they
 // never allocate.
 struct Launch {
+    Launch() : programFd(-1) {}
+    ~Launch() {
+        if (programFd >= 0)
+            close(programFd);
+    }
+
     std::string hostProgram;
+    std::string interpreter;  // for a script: what is started
+    std::string interpreterArgument;
+    bool hasInterpreterArgument = false;
+    int programFd;  // for anything else: the memory copy that is started
     std::string argument;
     std::string exitCodeFile;
     std::vector<std::string> environment;
@@ -50,28 +76,104 @@ struct Launch {
     std::vector<char*> envp;
 };
 
-bool IsRegularFile(const std::string& hostPath) {
-    struct stat st;
-    return stat(hostPath.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+// Opens the regular file of a device program path; -1 when there is none.
+int OpenProgramFile(const WString& devicePath, std::string& hostPath) {
+    host::DeviceEntry entry;
+    if (!host::ResolveDevicePath(devicePath, entry) || !entry.exists || !S_ISREG(entry.st.st_mode))
+        return -1;
+    hostPath = entry.hostPath;
+    return host::OpenFileAt(entry.folder.Get(), entry.name, O_RDONLY);
 }
 
-// The host executable for a device program path or a bare program name.
-bool ResolveProgram(const WString& program, std::string& hostPath) {
+// The program file for a device program path or a bare program name.
+int ResolveProgram(const WString& program, std::string& hostPath) {
     if (program.empty())
-        return false;
-    if (program.find(u'\\') != WString::npos || program.find(u'/') != WString::npos) {
-        return host::MapDevicePath(program, hostPath) && IsRegularFile(hostPath);
-    }
+        return -1;
+    if (program.find(u'\\') != WString::npos || program.find(u'/') != WString::npos)
+        return OpenProgramFile(program, hostPath);
     static const char16_t* const kSearchFolders[] = {u"\\Windows\\", u"\\"};
     for (size_t i = 0; i < sizeof(kSearchFolders) / sizeof(kSearchFolders[0]); ++i) {
-        std::string candidate;
-        if (host::MapDevicePath(WString(kSearchFolders[i]) + program, candidate) &&
-            IsRegularFile(candidate)) {
-            hostPath = candidate;
-            return true;
-        }
+        const int fd = OpenProgramFile(WString(kSearchFolders[i]) + program, hostPath);
+        if (fd >= 0)
+            return fd;
     }
-    return false;
+    return -1;
+}
+
+// The longest interpreter line the host's kernel reads, its end included.
+const size_t kInterpreterLineLimit = 256;
+
+bool IsBlankByte(char c) {
+    return c == ' ' || c == '\t';
+}
+
+// Reads "#!interpreter [argument]" as the host's kernel does; false when the
+// file is not a script, or its line is empty or too long.
+bool ReadInterpreterLine(int fd, Launch& launch, bool& isScript) {
+    char head[kInterpreterLineLimit];
+    ssize_t n;
+    do {
+        n = pread(fd, head, sizeof head, 0);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0)
+        return false;
+    const std::string text(head, static_cast<size_t>(n));
+    isScript = text.compare(0, 2, "#!") == 0;
+    if (!isScript)
+        return true;
+    const size_t end = text.find('\n');
+    if (end == std::string::npos && text.size() == sizeof head)
+        return false;
+    const std::string line = text.substr(2, end == std::string::npos ? std::string::npos : end - 2);
+    size_t at = 0;
+    while (at < line.size() && IsBlankByte(line[at]))
+        ++at;
+    size_t stop = at;
+    while (stop < line.size() && !IsBlankByte(line[stop]) && line[stop] != '\0')
+        ++stop;
+    launch.interpreter = line.substr(at, stop - at);
+    at = stop;
+    while (at < line.size() && IsBlankByte(line[at]))
+        ++at;
+    size_t last = line.size();
+    while (last > at && IsBlankByte(line[last - 1]))
+        --last;
+    launch.interpreterArgument = line.substr(at, last - at);
+    launch.hasInterpreterArgument = !launch.interpreterArgument.empty();
+    return !launch.interpreter.empty() &&
+           launch.interpreterArgument.find('\0') == std::string::npos;
+}
+
+// Asks for a memory file that may be started, where the kernel has the choice.
+#ifndef MFD_EXEC
+#define MFD_EXEC 0x0010U
+#endif
+
+// A memory file with execute bits holding the program's bytes, open for
+// reading only: a kernel may refuse to start a file that is open for writing.
+int CopyIntoMemory(int fd) {
+    host::UniqueFd copy(memfd_create("fwsetup-program", MFD_CLOEXEC | MFD_EXEC));
+    if (!copy.Valid() && errno == EINVAL)
+        copy.Reset(memfd_create("fwsetup-program", MFD_CLOEXEC));
+    if (!copy.Valid() || fchmod(copy.Get(), 0700) != 0)
+        return -1;
+    char buffer[1 << 16];
+    for (off_t at = 0;;) {
+        const ssize_t n = pread(fd, buffer, sizeof buffer, at);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            break;
+        if (!host::WriteAllFd(copy.Get(), buffer, static_cast<size_t>(n)))
+            return -1;
+        at += n;
+    }
+    char self[64];
+    snprintf(self, sizeof self, "/proc/self/fd/%d", copy.Get());
+    const int readOnly = open(self, O_RDONLY | O_CLOEXEC);
+    return readOnly >= 0 ? readOnly : copy.Release();
 }
 
 bool StartsWith(const char* text, const char* prefix) {
@@ -98,8 +200,17 @@ bool MakeExitCodeFile(std::string& path) {
 }
 
 bool PrepareLaunch(const WString& program, const WString& commandLine, Launch& launch) {
-    if (!ResolveProgram(program, launch.hostProgram))
+    host::UniqueFd file(ResolveProgram(program, launch.hostProgram));
+    if (!file.Valid())
         return false;
+    bool isScript = false;
+    if (!ReadInterpreterLine(file.Get(), launch, isScript))
+        return false;
+    if (!isScript) {
+        launch.programFd = CopyIntoMemory(file.Get());
+        if (launch.programFd < 0)
+            return false;
+    }
     if (!host::Utf16ToUtf8(commandLine, launch.argument))
         return false;
     if (launch.argument.find('\0') != std::string::npos)
@@ -122,6 +233,11 @@ bool PrepareLaunch(const WString& program, const WString& commandLine, Launch& l
     launch.environment.push_back("FWSETUP_DEVICE=" + deviceDir);
     launch.environment.push_back("FWSETUP_EXIT_CODE_FILE=" + launch.exitCodeFile);
 
+    if (isScript) {
+        launch.argv.push_back(&launch.interpreter[0]);
+        if (launch.hasInterpreterArgument)
+            launch.argv.push_back(&launch.interpreterArgument[0]);
+    }
     launch.argv.push_back(&launch.hostProgram[0]);
     launch.argv.push_back(&launch.argument[0]);
     launch.argv.push_back(nullptr);
@@ -148,13 +264,21 @@ bool WriteAll(int fd, const void* data, size_t size) {
     return true;
 }
 
-// Closes every descriptor from 3 up except keep.
-void CloseDescriptorsExcept(int keep) {
-    const unsigned int high = ~0u;
+// Closes every descriptor from 3 up except keep and also (-1: none).
+void CloseDescriptorsExcept(int keep, int also) {
+    const int low = also >= 0 && also < keep ? also : keep;
+    const int high = also >= 0 && also > keep ? also : keep;
     bool done = true;
-    if (keep > 3 && close_range(3, static_cast<unsigned int>(keep) - 1, 0) != 0)
-        done = false;
-    if (close_range(static_cast<unsigned int>(keep) + 1, high, 0) != 0)
+    int from = 3;
+    const int kept[2] = {low, high};
+    for (int i = 0; i < 2; ++i) {
+        if (kept[i] > from && close_range(static_cast<unsigned int>(from),
+                                          static_cast<unsigned int>(kept[i]) - 1, 0) != 0)
+            done = false;
+        if (kept[i] + 1 > from)
+            from = kept[i] + 1;
+    }
+    if (close_range(static_cast<unsigned int>(from), ~0u, 0) != 0)
         done = false;
     if (done)
         return;
@@ -165,7 +289,7 @@ void CloseDescriptorsExcept(int keep) {
         last = static_cast<int>(limit.rlim_cur);
     }
     for (int fd = 3; fd < last; ++fd) {
-        if (fd != keep)
+        if (fd != keep && fd != also)
             close(fd);
     }
 }
@@ -179,11 +303,17 @@ void SetDisposition(int signalNumber, void (*handler)(int)) {
 }
 
 // The exit code written into the exit code file: decimal, optionally negative
-// (a 32-bit code read as signed), white space around it allowed.
+// (a 32-bit code read as signed), white space around it allowed. Whatever the
+// program left at that name, only a regular file is read, without blocking.
 bool ReadExitCodeFile(const char* path, uint32_t& code) {
-    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    const int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         return false;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        return false;
+    }
     char text[64];
     size_t size = 0;
     for (;;) {
@@ -229,7 +359,7 @@ bool ReadExitCodeFile(const char* path, uint32_t& code) {
 void Supervise(const Launch& launch, int report) {
     SetDisposition(SIGPIPE, SIG_IGN);  // a caller that stopped listening is no reason to die
     SetDisposition(SIGCHLD, SIG_DFL);  // waitpid must see the program end
-    CloseDescriptorsExcept(report);    // the program inherits no handles
+    CloseDescriptorsExcept(report, launch.programFd);  // the program inherits no handles
 
     int execError[2];
     if (pipe2(execError, O_CLOEXEC) != 0) {
@@ -249,7 +379,11 @@ void Supervise(const Launch& launch, int report) {
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
-        execve(launch.argv[0], launch.argv.data(), launch.envp.data());
+        if (launch.programFd >= 0) {
+            fexecve(launch.programFd, launch.argv.data(), launch.envp.data());
+        } else {
+            execve(launch.interpreter.c_str(), launch.argv.data(), launch.envp.data());
+        }
         const int error = errno;
         WriteAll(execError[1], &error, sizeof(error));
         _exit(127);
@@ -355,6 +489,9 @@ class HostProcess : public Process {
 }  // namespace
 
 std::unique_ptr<Process> CreateProcess(const WString& program, const WString& commandLine) {
+    // A printer without power starts nothing.
+    if (!host::PowerIsOn())
+        return std::unique_ptr<Process>();
     Launch launch;
     if (!PrepareLaunch(program, commandLine, launch))
         return std::unique_ptr<Process>();

@@ -30,18 +30,16 @@ const long kErrorBadDb = 1009;
 // Longest key name the platform accepts, in characters.
 const size_t kMaxKeyLength = 255;
 
+const char kRegistryFile[] = "hw/registry.json";
+
 struct OpenKey {
-    std::string file;     // the registry file of the device the key was opened on
+    std::string device;   // the device folder the key was opened on
     std::string keyName;  // full key name as stored in the file
 };
 
 std::mutex g_mutex;
 std::map<intptr_t, OpenKey> g_keys;
 intptr_t g_nextKey = 0x2000;
-
-std::string RegistryFile() {
-    return host::HardwarePath("registry.json");
-}
 
 bool SubKeyIsValid(const WString& subKey) {
     if (subKey.empty() || subKey.size() > kMaxKeyLength)
@@ -126,8 +124,9 @@ const rapidjson::Value* FindValue(rapidjson::Document& document, const WString& 
     std::string nameUtf8;
     if (!host::Utf16ToUtf8(subKey, subKeyUtf8) || !host::Utf16ToUtf8(name, nameUtf8))
         return 0;
-    const std::string file = RegistryFile();
-    if (file.empty() || host::LoadJsonObject(file, document) != host::kJsonFileLoaded)
+    const std::string device = host::DeviceRoot();
+    if (device.empty() ||
+        host::LoadJsonObject(device, kRegistryFile, document) != host::kJsonFileLoaded)
         return 0;
     rapidjson::Value* key =
         FindMemberIgnoringCase(document, std::string(host::kLocalMachineName) + "\\" + subKeyUtf8);
@@ -145,13 +144,13 @@ long RegCreateKeyEx(RegKey root, const WString& subKey, RegKey& key, bool* creat
     std::string subKeyUtf8;
     if (!host::Utf16ToUtf8(subKey, subKeyUtf8))
         return kErrorInvalidParameter;
-    const std::string file = RegistryFile();
-    if (file.empty())
+    const std::string device = host::DeviceRoot();
+    if (device.empty())
         return kErrorFileNotFound;
 
     std::lock_guard<std::mutex> lock(g_mutex);
     rapidjson::Document document;
-    if (host::LoadJsonObject(file, document) == host::kJsonFileBroken)
+    if (host::LoadJsonObject(device, kRegistryFile, document) == host::kJsonFileBroken)
         return kErrorBadDb;
     const std::string wanted = std::string(host::kLocalMachineName) + "\\" + subKeyUtf8;
     std::string keyName = wanted;
@@ -171,14 +170,14 @@ long RegCreateKeyEx(RegKey root, const WString& subKey, RegKey& key, bool* creat
             rapidjson::Value(wanted.c_str(), static_cast<rapidjson::SizeType>(wanted.size()),
                              document.GetAllocator()),
             rapidjson::Value(rapidjson::kObjectType), document.GetAllocator());
-        if (!host::SaveJsonObject(file, document))
+        if (!host::SaveJsonObject(device, kRegistryFile, document))
             return kErrorAccessDenied;
         made = true;
     } else if (!existing->IsObject()) {
         return kErrorBadDb;
     }
     OpenKey open;
-    open.file = file;
+    open.device = device;
     open.keyName = keyName;
     const intptr_t handle = g_nextKey;
     g_nextKey += 4;
@@ -203,7 +202,7 @@ long RegSetValueEx(RegKey key, const WString& name, uint32_t type, const uint8_t
     if (!LookUpKey(open, key))
         return kErrorInvalidHandle;
     rapidjson::Document document;
-    if (host::LoadJsonObject(open->file, document) == host::kJsonFileBroken)
+    if (host::LoadJsonObject(open->device, kRegistryFile, document) == host::kJsonFileBroken)
         return kErrorBadDb;
     rapidjson::Document::AllocatorType& allocator = document.GetAllocator();
     rapidjson::Value* values = FindMemberIgnoringCase(document, open->keyName);
@@ -228,7 +227,8 @@ long RegSetValueEx(RegKey key, const WString& name, uint32_t type, const uint8_t
                              allocator),
             value, allocator);
     }
-    return host::SaveJsonObject(open->file, document) ? kErrorSuccess : kErrorAccessDenied;
+    return host::SaveJsonObject(open->device, kRegistryFile, document) ? kErrorSuccess
+                                                                       : kErrorAccessDenied;
 }
 
 long RegFlushKey(RegKey key) {

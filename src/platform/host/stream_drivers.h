@@ -25,8 +25,8 @@ class OpenStreamDevice {
                            uint32_t outputSize, uint32_t& returned) = 0;
 };
 
-// Opens a context on the device legacyName of the device whose hardware folder is hwDir.
-typedef OpenStreamDevice* (*OpenStreamDeviceFunction)(const std::string& hwDir,
+// Opens a context on the device legacyName of the device folder DEVICE (device).
+typedef OpenStreamDevice* (*OpenStreamDeviceFunction)(const std::string& device,
                                                       const std::string& legacyName);
 
 struct StreamDriver {
@@ -39,7 +39,7 @@ extern const StreamDriver kStreamDrivers[];
 extern const size_t kStreamDriverCount;
 
 // The EEPROM utility driver.
-OpenStreamDevice* OpenEepromDevice(const std::string& hwDir, const std::string& legacyName);
+OpenStreamDevice* OpenEepromDevice(const std::string& device, const std::string& legacyName);
 
 }  // namespace host
 }  // namespace platform
