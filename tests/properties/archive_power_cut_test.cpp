@@ -98,6 +98,7 @@ TEST_F(ArchivePowerCut, ASaveLeavesTheOldValuesOrTheNewOnes) {
             ExpectNoPendingFiles();
         });
     EXPECT_GT(cuts, 0u);
+    RecordProperty("cuts", static_cast<int>(cuts));
     EXPECT_EQ(Kinds(), (std::set<std::string>{"open", "write", "flush", "move", "delete"}));
 }
 
@@ -128,6 +129,7 @@ TEST_F(ArchivePowerCut, ABackupLeavesAWholeBackupPairOldOrNew) {
                 EXPECT_EQ(x, "current");
         });
     EXPECT_GT(cuts, 0u);
+    RecordProperty("cuts", static_cast<int>(cuts));
     EXPECT_EQ(Kinds(), (std::set<std::string>{"copy", "flush", "move", "delete"}));
 }
 
@@ -157,6 +159,7 @@ TEST_F(ArchivePowerCut, ARestoreFromTheBackupAndASaveAfterIt) {
             ExpectNoPendingFiles();
         });
     EXPECT_GT(cuts, 0u);
+    RecordProperty("cuts", static_cast<int>(cuts));
 }
 
 }  // namespace
