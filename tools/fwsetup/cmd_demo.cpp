@@ -12,10 +12,13 @@
 #include <optional>
 
 #include "app.h"
+#include "fileutil/crc16.h"
+#include "properties/json_document.h"
 #include "sim/device.h"
 #include "sim/file_digest.h"
 #include "sim/kernel_image.h"
 #include "sim/package_builder.h"
+#include "sim/property_files.h"
 #include "sim/snapshot.h"
 #include "sim/upgrade_series.h"
 
@@ -65,9 +68,35 @@ void QtCommonPayload(const fs::path& payload) {
                         {"boot/OCSupport/Strings.ts", "new strings\n"}});
 }
 
+// An archive image: the header, the length of the text (little-endian), the text.
+std::string ArchiveImage(const std::string& text) {
+    JsonDocument header;
+    std::string image(reinterpret_cast<const char*>(header.HeaderBytes()), header.HeaderSize());
+    for (int i = 0; i < 4; ++i)
+        image += char((text.size() >> (8 * i)) & 0xFF);
+    return image + text;
+}
+
+// What the firmware being replaced left: the superseded fonts, its version
+// file, a legacy property file that predates the JSON archive (its text and
+// CRC) and a service override for one of its properties (an archive with its
+// digest sidecar).
 void OsPackageBefore(const fs::path& fs) {
     WriteTree(fs, {{"boot/fonts/simsun.ac3", "superseded font\n"},
-                   {"boot/fonts/MSGothicWec2013.ttf", "superseded font\n"}});
+                   {"boot/fonts/MSGothicWec2013.ttf", "superseded font\n"},
+                   {"boot/qtlibs_version.ini", "[Version]\r\nQtBuildNumber = \"5.9.6.1234\"\r\n"}});
+    const std::string printing = "4A1F3C2E-6B7D-4E8F-9A0B-1C2D3E4F5A6B";
+    const std::string legacy =
+        printing + ":354B1CD8-5E87-4F75-87E1-FD4C28FC8DFC|Printing:Print Speed=6\r\n" + printing +
+        ":7C1E0F52-3D4A-4B6C-8E9F-0A1B2C3D4E5F|Printing:Darkness=22";
+    const uint16_t crc = Crc16::Compute(legacy);
+    WriteText(fs / "store" / "Properties.ini", legacy + char(crc & 0xFF) + char(crc >> 8));
+    const std::string override = ArchiveImage(
+        "{\"Properties\":[{\"Name\":\"7C1E0F52-3D4A-4B6C-8E9F-0A1B2C3D4E5F\",\"Group\":\"" +
+        printing + "\",\"Value\":\"18\"}]}");
+    WriteText(fs / "store" / "PropertiesOverride.json", override);
+    WriteText(fs / "store" / "PropertiesOverride.json.MD5",
+              sim::FileMd5Hex(fs / "store" / "PropertiesOverride.json"));
 }
 
 void OsPackagePayload(const fs::path& payload) {
@@ -157,13 +186,19 @@ struct DemoPackage {
     void (*files)(const fs::path& dir);        // fills PKG/files/ beside the payload
     void (*before)(const fs::path& deviceFs);  // what the printer holds before the series
     const char* lookFor;
+    bool showsProperties = false;  // the report shows the property files before and after it
 };
 
 const DemoPackage kDemoSeries[] = {
     {"operating system", "QuorinOSPackageLayout", OsPackagePayload, OsPackageFiles, OsPackageBefore,
-     "the superseded fonts are removed; \\boot\\nk.bin is checked and flashed into "
-     "hw/flash/slot1.nb0 after the imaging tool checked the flat image against "
-     "\\BOOT\\NK.nb0.md5; the image and its digest file are consumed"},
+     "the superseded fonts are removed; the legacy \\Store\\Properties.ini is migrated into "
+     "\\Store\\Properties.json and consumed, the override \\Store\\PropertiesOverride.json "
+     "(Darkness 18) is merged and consumed, and the build number 1234 of the firmware being "
+     "replaced (\\boot\\qtlibs_version.ini) is recorded as Previous Firmware Driver Build "
+     "Number; the archive keeps a digest sidecar and a backup pair; \\boot\\nk.bin is checked "
+     "and flashed into hw/flash/slot1.nb0 after the imaging tool checked the flat image against "
+     "\\BOOT\\NK.nb0.md5; the image and its digest file are consumed",
+     true},
     {"Vexo applications", "QuorinVEXOAppsPackageLayout", VexoAppsPayload, nullptr, VexoAppsBefore,
      "the old \\boot\\VEXOApps\\ is cleared away (Legacy\\ is gone) before the nested cabinet "
      "brings the new applications; no moved-aside copy is left behind"},
@@ -291,6 +326,13 @@ void Report(const std::vector<sim::SnapshotChange>& changes) {
         std::cout << "    (nothing changed on the device)\n";
 }
 
+// The property files as they stand on the device, read on a copy.
+void ShowPropertyFiles(const fs::path& device) {
+    for (const std::string& line :
+         sim::DescribePropertyFiles(sim::ViewPropertyFiles(device), false))
+        std::cout << "  " << line << "\n";
+}
+
 // Runs the series on a fresh printer in workspace/device as `fwsetup upgrade`
 // does; true when every package went through.
 bool RunSeries(const fs::path& workspace, const DemoPrinter& printer, const CommandContext& ctx) {
@@ -311,6 +353,15 @@ bool RunSeries(const fs::path& workspace, const DemoPrinter& printer, const Comm
             kDemoSeries[i].before(device / "fs");
     }
 
+    for (size_t i = 0; i < kDemoSeriesLength; ++i) {
+        if (kDemoSeries[i].showsProperties) {
+            std::cout << "property files before the series (" << kDemoSeries[i].name
+                      << " package migrates them):\n";
+            ShowPropertyFiles(device);
+            break;
+        }
+    }
+
     sim::DeviceSnapshot before = sim::TakeSnapshot(device);
     size_t index = 0;
     options.onPackage = [&](const sim::PackageOutcome& outcome) {
@@ -329,6 +380,10 @@ bool RunSeries(const fs::path& workspace, const DemoPrinter& printer, const Comm
         }
         std::cout << "  what changed on the device:\n";
         Report(sim::CompareSnapshots(before, after));
+        if (row.showsProperties) {
+            std::cout << "  property files after it:\n";
+            ShowPropertyFiles(device);
+        }
         std::cout << "  look for: " << row.lookFor << std::endl;
         before = after;
         ++index;
