@@ -118,7 +118,7 @@ bool ReplaceWithBytes(const FilePair& pair, const uint8_t* data, size_t size) {
 }
 
 bool ReplaceWithCopy(const FilePair& pair, const FilePair& source) {
-    if (!IsWhole(source))
+    if (!FileOperation::FileExists(source.data) || !FileOperation::FileExists(source.sidecar))
         return false;
     Settle(pair);
     const WString pendingData = PendingName(pair.data);
@@ -128,7 +128,8 @@ bool ReplaceWithCopy(const FilePair& pair, const FilePair& source) {
     const bool copied =
         FileOperation::CopyFileTo(source.data, pendingData, true) && Flush(pendingData) &&
         FileOperation::CopyFileTo(source.sidecar, pendingSidecar, true) && Flush(pendingSidecar);
-    // The copies are judged by their digest, not by the copy calls.
+    // The copies are judged by their digest, not by the copy calls: copies that
+    // match show that the source was whole as well, so it is not read twice.
     if (!copied || !VerifyWithSidecar(pendingData, pendingSidecar)) {
         Settle(pair);
         return false;

@@ -50,7 +50,7 @@ bool PropertyArchiverBase::Load() {
     ArchiveFiles::Settle(backup);
     if (!FileOperation::FileExists(main.sidecar))
         return false;
-    if (VerifyWithSidecar(main.data, main.sidecar) && LoadFile(main.data))
+    if (LoadVerified(main))
         return true;
     if (!FileOperation::FileExists(backup.sidecar))
         return false;
@@ -64,6 +64,35 @@ bool PropertyArchiverBase::Load() {
     ArchiveFiles::ReplaceWithCopy(main, backup);
     loadedFromBackup_ = LoadFile(backup.data);
     return loadedFromBackup_;
+}
+
+bool PropertyArchiverBase::LoadVerified(const ArchiveFiles::FilePair& pair) {
+    ByteVector bytes;
+    {
+        FileStream stream(pair.data, StreamMode::Read);
+        if (!stream.IsGood())
+            return false;
+        // A file far longer than any text that loads is checked and read in two passes,
+        // so that it is never held in memory whole.
+        const uint64_t longest =
+            static_cast<uint64_t>(HeaderSize()) + kLengthSize + LoadLimit() + 1;
+        if (stream.Size() > longest) {
+            stream.Close();
+            return VerifyWithSidecar(pair.data, pair.sidecar) && LoadFile(pair.data);
+        }
+        // One byte more than the file for the zero after the text, which the
+        // parse in place needs.
+        const uint32_t size = stream.Size();
+        bytes.resize(static_cast<size_t>(size) + 1);
+        const int read = size == 0 ? 0 : stream.Read(&bytes[0], size);
+        if (read < 0 || static_cast<uint32_t>(read) != size)
+            return false;
+    }
+    const size_t size = bytes.size() - 1;
+    if (!SameDigest(ArchiveFiles::DigestOf(&bytes[0], size), SidecarDigest(pair.sidecar)))
+        return false;
+    std::lock_guard<OrvelMutex> hold(archiveLock_);
+    return LoadFromBuffer(&bytes[0], static_cast<uint32_t>(bytes.size()));
 }
 
 bool PropertyArchiverBase::LoadFile(const WString& file) {

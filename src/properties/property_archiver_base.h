@@ -104,6 +104,8 @@ class PropertyArchiverBase : public JsonDocument {
 
   private:
     static uint32_t SaverLoop(void* param);
+    // The pair's data file matching its sidecar and loading, read once for both.
+    bool LoadVerified(const ArchiveFiles::FilePair& pair);
     // One save: the document as it stands into the archive pair.
     void Save();
 
