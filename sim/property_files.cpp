@@ -1,14 +1,13 @@
 #include "sim/property_files.h"
 
-#include <stdlib.h>
-
 #include <algorithm>
 #include <memory>
 #include <stdexcept>
 
-#include "platform/host/device_root.h"
 #include "properties/json_property_archiver.h"
 #include "runtime/thread_factory.h"
+#include "sim/staging_device.h"
+#include "sim/text_table.h"
 
 namespace sim {
 namespace {
@@ -58,33 +57,16 @@ std::vector<fs::path> PropertyFiles(const fs::path& store) {
 // while it exists.
 class Staging {
   public:
-    Staging(const fs::path& device, const std::vector<fs::path>& files)
-        : previous_(platform::host::DeviceRoot()) {
-        const char* tmp = getenv("TMPDIR");
-        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/fwsetup-store-XXXXXX";
-        if (!mkdtemp(pattern.data()))
-            throw std::runtime_error("cannot make a temporary folder");
-        root_ = pattern;
-        std::error_code ec;
-        fs::create_directories(root_ / "fs" / "Store", ec);
-        fs::create_directories(root_ / "hw", ec);
+    Staging(const fs::path& device, const std::vector<fs::path>& files) {
         for (const fs::path& file : files)
-            fs::copy_file(file, root_ / "fs" / "Store" / file.filename(), ec);
-        if (fs::exists(device / "hw" / "avail-phys", ec))
-            fs::copy_file(device / "hw" / "avail-phys", root_ / "hw" / "avail-phys", ec);
-        platform::host::SetDeviceRoot(root_.string());
-    }
-    ~Staging() {
-        platform::host::SetDeviceRoot(previous_);
+            staging_.Put(file, "Store/" + file.filename().string());
         std::error_code ec;
-        fs::remove_all(root_, ec);
+        if (fs::exists(device / "hw" / "avail-phys", ec))
+            fs::copy_file(device / "hw" / "avail-phys", staging_.Hw("avail-phys"), ec);
     }
-    Staging(const Staging&) = delete;
-    Staging& operator=(const Staging&) = delete;
 
   private:
-    std::string previous_;
-    fs::path root_;
+    StagingDevice staging_;
 };
 
 std::optional<std::string> Member(const rapidjson::Value& entry, const char* name) {
@@ -118,25 +100,6 @@ std::vector<PropertyEntryView> EntriesOf(PropertyArchiverBase& archive) {
     return entries;
 }
 
-std::string Cell(const std::optional<std::string>& text) {
-    if (!text)
-        return "-";
-    std::string shown;
-    for (unsigned char c : *text) {
-        if (c < 0x20) {
-            static const char kHex[] = "0123456789abcdef";
-            shown += "\\x";
-            shown += kHex[c >> 4];
-            shown += kHex[c & 15];
-        } else {
-            shown += char(c);
-        }
-    }
-    if (shown.size() > 48)
-        shown = shown.substr(0, 48) + "...";
-    return shown;
-}
-
 // Entries as rows: name string, group string and value, then the ids.
 void AddRows(std::vector<std::string>& lines, const std::vector<PropertyEntryView>& entries) {
     if (entries.empty()) {
@@ -146,28 +109,15 @@ void AddRows(std::vector<std::string>& lines, const std::vector<PropertyEntryVie
     std::vector<std::vector<std::string>> rows;
     for (const PropertyEntryView& entry : entries) {
         if (!entry.isObject) {
-            rows.push_back({"(not an object)", "", "", "", ""});
+            rows.push_back({"(not an object)"});
             continue;
         }
-        rows.push_back({Cell(entry.nameString), Cell(entry.groupString), Cell(entry.value),
-                        Cell(entry.group), Cell(entry.name)});
+        rows.push_back({TableCell(entry.nameString, 48), TableCell(entry.groupString, 48),
+                        TableCell(entry.value, 48), TableCell(entry.group, 48),
+                        TableCell(entry.name, 48)});
     }
-    std::vector<size_t> widths(5, 0);
-    for (const auto& row : rows) {
-        for (size_t i = 0; i < row.size(); ++i)
-            widths[i] = std::max(widths[i], row[i].size());
-    }
-    for (const auto& row : rows) {
-        std::string line = "     ";
-        for (size_t i = 0; i < row.size(); ++i) {
-            line += " " + row[i];
-            if (i + 1 < row.size())
-                line += std::string(widths[i] - row[i].size(), ' ');
-        }
-        while (!line.empty() && line.back() == ' ')
-            line.pop_back();
+    for (const std::string& line : FormatColumns(rows, "      "))
         lines.push_back(line);
-    }
 }
 
 std::string YesNo(bool value) {

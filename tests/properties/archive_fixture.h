@@ -4,7 +4,6 @@
 #define FWSETUP_TESTS_PROPERTIES_ARCHIVE_FIXTURE_H
 
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 
 #include <filesystem>
 #include <fstream>
@@ -15,25 +14,13 @@
 #include "properties/json_property_archiver.h"
 #include "properties/string_property.h"
 #include "runtime/thread_factory.h"
+#include "support/md5_hex.h"
 #include "support/temp_device.h"
 
 namespace fwtest {
 
 const unsigned char kArchiveHeader[16] = {0xB3, 0xEC, 0x09, 0x9A, 0x22, 0x92, 0x48, 0xFA,
                                           0x83, 0xD0, 0x06, 0x84, 0x0B, 0xC9, 0x91, 0x02};
-
-// MD5 as 32 lower-case hexadecimal digits, computed here for the tests alone.
-inline std::string Md5Hex(const std::string& data) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int size = 0;
-    EVP_Digest(data.data(), data.size(), digest, &size, EVP_md5(), nullptr);
-    std::string text;
-    for (unsigned int i = 0; i < size; ++i) {
-        text += "0123456789abcdef"[digest[i] >> 4];
-        text += "0123456789abcdef"[digest[i] & 15];
-    }
-    return text;
-}
 
 // An archive image: the header, L little-endian, the text.
 inline std::string ArchiveImage(const std::string& text, uint32_t length) {

@@ -53,6 +53,22 @@ class ArchivePowerCut : public ::testing::Test {
         EXPECT_EQ(y, "kept");
         return x;
     }
+    // The run under test: load, change x to "new", wait for the save.
+    static void LoadChangeAndSave() {
+        auto factory = std::make_shared<ThreadFactory>(253);
+        JsonPropertyArchiver archive(kPath, factory, 253);
+        archive.Load();
+        archive.StoreProperty(MakeString("new", "x", "g"));
+        archive.WaitForSaves();
+    }
+    // After a cut, x is the value before the save or "new"; without one, "new".
+    static void ExpectOldOrNew(const PowerCut& cut, const std::string& old) {
+        const std::string x = LoadX();
+        if (cut.happened())
+            EXPECT_TRUE(x == old || x == "new") << x;
+        else
+            EXPECT_EQ(x, "new");
+    }
     // Records the kind of each cut in a host file beside the device (checks run in children).
     void Record(const PowerCut& cut) {
         if (cut.happened())
@@ -81,20 +97,10 @@ TEST_F(ArchivePowerCut, ASaveLeavesTheOldValuesOrTheNewOnes) {
             WritePair(kFile, kFile + ".MD5", Doc("old"));
             WritePair(kFile + ".bak", kFile + ".MD5.bak", Doc("older"));
         },
-        [&] {
-            auto factory = std::make_shared<ThreadFactory>(253);
-            JsonPropertyArchiver archive(kPath, factory, 253);
-            archive.Load();
-            archive.StoreProperty(MakeString("new", "x", "g"));
-            archive.WaitForSaves();
-        },
+        LoadChangeAndSave,
         [&](const PowerCut& cut) {
             Record(cut);
-            const std::string x = LoadX();
-            if (cut.happened())
-                EXPECT_TRUE(x == "old" || x == "new") << x;
-            else
-                EXPECT_EQ(x, "new");
+            ExpectOldOrNew(cut, "old");
             ExpectNoPendingFiles();
         });
     EXPECT_GT(cuts, 0u);
@@ -142,20 +148,10 @@ TEST_F(ArchivePowerCut, ARestoreFromTheBackupAndASaveAfterIt) {
             device_.Write(kFile + ".MD5", Md5Hex("something else"));
             WritePair(kFile + ".bak", kFile + ".MD5.bak", Doc("backup"));
         },
-        [&] {
-            auto factory = std::make_shared<ThreadFactory>(253);
-            JsonPropertyArchiver archive(kPath, factory, 253);
-            archive.Load();
-            archive.StoreProperty(MakeString("new", "x", "g"));
-            archive.WaitForSaves();
-        },
+        LoadChangeAndSave,
         [&](const PowerCut& cut) {
             Record(cut);
-            const std::string x = LoadX();
-            if (cut.happened())
-                EXPECT_TRUE(x == "backup" || x == "new") << x;
-            else
-                EXPECT_EQ(x, "new");
+            ExpectOldOrNew(cut, "backup");
             ExpectNoPendingFiles();
         });
     EXPECT_GT(cuts, 0u);

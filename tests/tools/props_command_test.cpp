@@ -1,7 +1,6 @@
 // fwsetup props dump and props verify, end to end through the built binary,
 // on archives the module wrote and on damaged ones.
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 #include <rapidjson/document.h>
 
 #include <algorithm>
@@ -13,6 +12,7 @@
 #include "properties/string_property.h"
 #include "run_fwsetup.h"
 #include "runtime/thread_factory.h"
+#include "support/md5_hex.h"
 #include "support/temp_device.h"
 
 namespace {
@@ -34,17 +34,7 @@ std::string Image(const std::string& text) {
     return Image(text, uint32_t(text.size()));
 }
 
-std::string Md5Hex(const std::string& data) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int size = 0;
-    EVP_Digest(data.data(), data.size(), digest, &size, EVP_md5(), nullptr);
-    std::string text;
-    for (unsigned int i = 0; i < size; ++i) {
-        text += "0123456789abcdef"[digest[i] >> 4];
-        text += "0123456789abcdef"[digest[i] & 15];
-    }
-    return text;
-}
+using fwtest::Md5Hex;
 
 void WriteFile(const fs::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;

@@ -47,12 +47,14 @@
 #include "app.h"
 #include "fileutil/crc16.h"
 #include "fileutil/md5.h"
+#include "output_file.h"
 #include "package/memory_stream.h"
-#include "platform/host/device_root.h"
 #include "properties/json_document.h"
 #include "properties/property_file_store.h"
 #include "runtime/thread_factory.h"
 #include "sim/property_files.h"
+#include "sim/staging_device.h"
+#include "sim/text_table.h"
 
 namespace fwsetup {
 namespace {
@@ -63,49 +65,9 @@ const char* const kEntryMembers[] = {"Name", "NameString", "Group", "GroupString
 
 // ---- JSON output -------------------------------------------------------------
 
-// text with every byte that does not start a valid UTF-8 sequence replaced by U+FFFD.
-std::string ValidUtf8(const char* text, size_t length) {
-    std::string out;
-    out.reserve(length);
-    size_t i = 0;
-    while (i < length) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        size_t n = 0;
-        uint32_t lowest = 0;
-        if (c < 0x80) {
-            n = 1;
-        } else if ((c & 0xE0) == 0xC0) {
-            n = 2;
-            lowest = 0x80;
-        } else if ((c & 0xF0) == 0xE0) {
-            n = 3;
-            lowest = 0x800;
-        } else if ((c & 0xF8) == 0xF0) {
-            n = 4;
-            lowest = 0x10000;
-        }
-        bool valid = n > 0 && i + n <= length;
-        uint32_t code = n == 1 ? c : (c & (0x7F >> n));
-        for (size_t k = 1; valid && k < n; ++k) {
-            const unsigned char next = static_cast<unsigned char>(text[i + k]);
-            valid = (next & 0xC0) == 0x80;
-            code = (code << 6) | (next & 0x3F);
-        }
-        valid = valid && code >= lowest && code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF);
-        if (valid) {
-            out.append(text + i, n);
-            i += n;
-        } else {
-            out += "\xEF\xBF\xBD";
-            ++i;
-        }
-    }
-    return out;
-}
-
 template <typename Writer>
 void WriteString(Writer& writer, const std::string& text) {
-    const std::string valid = ValidUtf8(text.data(), text.size());
+    const std::string valid = sim::ValidUtf8(text);
     writer.String(valid.data(), static_cast<rapidjson::SizeType>(valid.size()));
 }
 
@@ -115,8 +77,8 @@ void WriteValue(Writer& writer, const rapidjson::Value& value) {
     if (value.IsObject()) {
         writer.StartObject();
         for (auto member = value.MemberBegin(); member != value.MemberEnd(); ++member) {
-            const std::string key =
-                ValidUtf8(member->name.GetString(), member->name.GetStringLength());
+            const std::string key = sim::ValidUtf8(
+                std::string(member->name.GetString(), member->name.GetStringLength()));
             writer.Key(key.data(), static_cast<rapidjson::SizeType>(key.size()));
             WriteValue(writer, member->value);
         }
@@ -353,26 +315,6 @@ void PrintDumpJson(const fs::path& file, const ArchiveDump& dump) {
     std::cout << buffer.GetString() << "\n";
 }
 
-// A cell of the text table: control characters escaped, long texts shortened.
-std::string ShowCell(const std::optional<std::string>& cell) {
-    if (!cell)
-        return "-";
-    std::string shown;
-    for (unsigned char c : ValidUtf8(cell->data(), cell->size())) {
-        if (c < 0x20) {
-            std::ostringstream escaped;
-            escaped << "\\x" << std::hex << std::setw(2) << std::setfill('0') << int(c);
-            shown += escaped.str();
-        } else {
-            shown += char(c);
-        }
-    }
-    const size_t kLongest = 60;
-    if (shown.size() > kLongest)
-        shown = shown.substr(0, kLongest) + "... (" + std::to_string(cell->size()) + " bytes)";
-    return shown;
-}
-
 void PrintDumpText(const fs::path& file, const ArchiveDump& dump) {
     std::cout << "file      " << file.string() << " (" << dump.size << " bytes)\n";
     std::cout << "header    " << Hex(dump.header)
@@ -410,24 +352,12 @@ void PrintDumpText(const fs::path& file, const ArchiveDump& dump) {
             row.push_back("(not an object)");
         } else {
             for (const char* member : kEntryMembers)
-                row.push_back(ShowCell(EntryCell(*entry, member)));
+                row.push_back(sim::TableCell(EntryCell(*entry, member)));
         }
         rows.push_back(row);
     }
-    std::vector<size_t> widths(6, 0);
-    for (const auto& row : rows) {
-        for (size_t i = 0; i < row.size(); ++i)
-            widths[i] = std::max(widths[i], row[i].size());
-    }
-    for (const auto& row : rows) {
-        std::string line = " ";
-        for (size_t i = 0; i < row.size(); ++i) {
-            line += " " + row[i];
-            if (i + 1 < row.size())
-                line += std::string(widths[i] - row[i].size(), ' ');
-        }
+    for (const std::string& line : sim::FormatColumns(rows, "  "))
         std::cout << line << "\n";
-    }
 }
 
 void RunDump(const std::string& file, bool json, CommandContext& ctx) {
@@ -469,40 +399,6 @@ fs::path FindSidecar(const fs::path& file) {
     return fs::path();
 }
 
-// A temporary simulated printer that holds copies of host files at device paths.
-class StagingDevice {
-  public:
-    StagingDevice() : previous_(platform::host::DeviceRoot()) {
-        const char* tmp = getenv("TMPDIR");
-        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/fwsetup-props-XXXXXX";
-        if (!mkdtemp(pattern.data()))
-            throw std::runtime_error("cannot make a temporary folder");
-        root_ = pattern;
-        fs::create_directories(root_ / "fs");
-        fs::create_directories(root_ / "hw");
-        platform::host::SetDeviceRoot(root_.string());
-    }
-    ~StagingDevice() {
-        platform::host::SetDeviceRoot(previous_);
-        std::error_code ec;
-        fs::remove_all(root_, ec);
-    }
-    StagingDevice(const StagingDevice&) = delete;
-    StagingDevice& operator=(const StagingDevice&) = delete;
-
-    // Copies a host file to \name.
-    void Put(const fs::path& from, const std::string& name) const {
-        std::error_code ec;
-        fs::copy_file(from, root_ / "fs" / name, ec);
-        if (ec)
-            throw UsageError("cannot read '" + from.string() + "': " + ec.message());
-    }
-
-  private:
-    std::string previous_;
-    fs::path root_;
-};
-
 // The first line of the sidecar that a check reads (the first not starting with "/").
 std::string SidecarLine(const fs::path& sidecar) {
     std::ifstream in(sidecar, std::ios::binary);
@@ -526,7 +422,7 @@ void RunVerify(const std::string& file, CommandContext& ctx) {
     bool passes;
     NString digest;
     {
-        StagingDevice staging;
+        sim::StagingDevice staging;
         staging.Put(file, "archive");
         staging.Put(sidecar, "archive.MD5");
         passes = VerifyWithSidecar(u"\\archive", u"\\archive.MD5");
@@ -537,7 +433,8 @@ void RunVerify(const std::string& file, CommandContext& ctx) {
         ctx.exitCode = kExitOk;
     } else {
         std::cout << "fail: " << file << " has the digest " << digest << ", but "
-                  << sidecar.string() << " reads '" << ShowCell(SidecarLine(sidecar)) << "'\n";
+                  << sidecar.string() << " reads '" << sim::TableCell(SidecarLine(sidecar))
+                  << "'\n";
         ctx.exitCode = kExitFailed;
     }
 }
@@ -582,6 +479,22 @@ void WriteEntries(Writer& writer, const std::vector<sim::PropertyEntryView>& ent
     writer.EndArray();
 }
 
+// key: an object of flags and, when given, the entries.
+template <typename Writer>
+void WritePart(Writer& writer, const char* key,
+               std::initializer_list<std::pair<const char*, bool>> flags,
+               const std::vector<sim::PropertyEntryView>& entries) {
+    writer.Key(key);
+    writer.StartObject();
+    for (const auto& flag : flags) {
+        writer.Key(flag.first);
+        writer.Bool(flag.second);
+    }
+    writer.Key("entries");
+    WriteEntries(writer, entries);
+    writer.EndObject();
+}
+
 void PrintShowJson(const fs::path& device, const sim::PropertyFilesView& view) {
     rapidjson::StringBuffer buffer;
     rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
@@ -599,33 +512,13 @@ void PrintShowJson(const fs::path& device, const sim::PropertyFilesView& view) {
         writer.EndObject();
     }
     writer.EndArray();
-    writer.Key("legacy");
-    writer.StartObject();
-    writer.Key("present");
-    writer.Bool(view.hasLegacy);
-    writer.Key("reads");
-    writer.Bool(view.legacyReads);
-    writer.Key("entries");
-    WriteEntries(writer, view.legacyEntries);
-    writer.EndObject();
-    writer.Key("override");
-    writer.StartObject();
-    writer.Key("present");
-    writer.Bool(view.hasOverride);
-    writer.Key("loads");
-    writer.Bool(view.overrideLoads);
-    writer.Key("entries");
-    WriteEntries(writer, view.overrideEntries);
-    writer.EndObject();
-    writer.Key("archive");
-    writer.StartObject();
-    writer.Key("loads");
-    writer.Bool(view.archiveLoads);
-    writer.Key("fromBackup");
-    writer.Bool(view.archiveFromBackup);
-    writer.Key("entries");
-    WriteEntries(writer, view.archiveEntries);
-    writer.EndObject();
+    WritePart(writer, "legacy", {{"present", view.hasLegacy}, {"reads", view.legacyReads}},
+              view.legacyEntries);
+    WritePart(writer, "override", {{"present", view.hasOverride}, {"loads", view.overrideLoads}},
+              view.overrideEntries);
+    WritePart(writer, "archive",
+              {{"loads", view.archiveLoads}, {"fromBackup", view.archiveFromBackup}},
+              view.archiveEntries);
     const PropertyLoadOutcome& o = view.outcome;
     writer.Key("load");
     writer.StartObject();
@@ -672,64 +565,19 @@ void RunShow(const std::string& deviceArg, bool json, CommandContext& ctx) {
 
 // ---- legacy files ------------------------------------------------------------
 
-// Refuses an output that is an input or stands where no regular file may be replaced.
-void CheckOutput(const fs::path& out, const std::vector<fs::path>& inputs) {
-    std::error_code ec;
-    if (out.empty())
-        throw UsageError("no output file given");
-    const fs::file_status status = fs::symlink_status(out, ec);
-    if (fs::exists(status)) {
-        if (!fs::is_regular_file(status))
-            throw UsageError("'" + out.string() + "' exists and is not a regular file");
-        for (const fs::path& in : inputs) {
-            if (fs::equivalent(in, out, ec))
-                throw UsageError("'" + out.string() + "' is the input file '" + in.string() + "'");
-        }
-    }
-    fs::path folder = fs::absolute(out, ec).parent_path();
-    if (!fs::is_directory(folder, ec))
-        throw UsageError("cannot write '" + out.string() + "': no such folder");
-}
-
-// Writes bytes to a temporary file beside out and renames it into place.
-void WriteOutput(const fs::path& out, const std::string& bytes) {
-    std::error_code ec;
-    const fs::path folder = fs::absolute(out, ec).parent_path();
-    std::string pattern = (folder / ".fwsetup-out-XXXXXX").string();
-    const int fd = mkstemp(pattern.data());
-    if (fd < 0)
-        throw UsageError("cannot write in " + folder.string());
-    size_t written = 0;
-    while (written < bytes.size()) {
-        const ssize_t n = write(fd, bytes.data() + written, bytes.size() - written);
-        if (n <= 0)
-            break;
-        written += size_t(n);
-    }
-    const bool ok = written == bytes.size() && fsync(fd) == 0;
-    close(fd);
-    if (ok)
-        fs::rename(pattern, out, ec);
-    if (!ok || ec) {
-        fs::remove(pattern, ec);
-        throw UsageError("cannot write '" + out.string() + "'");
-    }
-}
-
 void RunLegacyMake(const std::string& in, const std::string& out, CommandContext& ctx) {
-    RequireFile(in);
-    CheckOutput(out, {in});
-    std::error_code ec;
-    std::string bytes = ReadHostFile(in, fs::file_size(in, ec));
+    std::vector<uint8_t> bytes = ReadInputFile(in);
+    CheckOutputFile(out, {in});
     const uint16_t crc = Crc16::Compute(bytes);
-    bytes += char(crc & 0xFF);
-    bytes += char(crc >> 8);
-    WriteOutput(out, bytes);
-    if (bytes.size() > 2 && bytes[bytes.size() - 3] == '\n')
-        std::cerr << "fwsetup: note: " << in
-                  << " ends in a line feed; the module reads the empty last line as a fault\n";
+    const bool endsInLineFeed = !bytes.empty() && bytes.back() == '\n';
+    bytes.push_back(uint8_t(crc & 0xFF));
+    bytes.push_back(uint8_t(crc >> 8));
+    ReplaceOutputFile(out, bytes);
     std::cout << out << ": " << bytes.size() - 2 << " bytes of text and their CRC 0x" << std::hex
               << std::setw(4) << std::setfill('0') << crc << std::dec << "\n";
+    if (endsInLineFeed)
+        std::cerr << "fwsetup: note: " << in
+                  << " ends in a line feed; the module reads the empty last line as a fault\n";
     ctx.exitCode = kExitOk;
 }
 
@@ -753,7 +601,7 @@ void RunLegacyCheck(const std::string& file, CommandContext& ctx) {
     std::vector<sim::PropertyEntryView> entries;
     LegacyEntries legacy;
     {
-        StagingDevice staging;
+        sim::StagingDevice staging;
         staging.Put(file, "Properties.ini");
         const std::shared_ptr<ThreadFactory> factory = std::make_shared<ThreadFactory>(253);
         PropertyFileStore store(factory, 253, u"/Properties.ini", u"/PropertiesOverride.ini");
@@ -783,24 +631,13 @@ void RunLegacyCheck(const std::string& file, CommandContext& ctx) {
     std::vector<std::vector<std::string>> rows{
         {"Group", "Name", "GroupString", "NameString", "Value"}};
     for (const sim::PropertyEntryView& entry : entries) {
-        rows.push_back({ShowCell(entry.group), ShowCell(entry.name), ShowCell(entry.groupString),
-                        ShowCell(entry.nameString), ShowCell(entry.value)});
+        rows.push_back({sim::TableCell(entry.group), sim::TableCell(entry.name),
+                        sim::TableCell(entry.groupString), sim::TableCell(entry.nameString),
+                        sim::TableCell(entry.value)});
     }
-    std::vector<size_t> widths(5, 0);
-    for (const auto& row : rows) {
-        for (size_t i = 0; i < row.size(); ++i)
-            widths[i] = std::max(widths[i], row[i].size());
-    }
-    if (entries.empty())
-        rows.clear();
-    for (const auto& row : rows) {
-        std::string line = " ";
-        for (size_t i = 0; i < row.size(); ++i) {
-            line += " " + row[i];
-            if (i + 1 < row.size())
-                line += std::string(widths[i] - row[i].size(), ' ');
-        }
-        std::cout << line << "\n";
+    if (!entries.empty()) {
+        for (const std::string& line : sim::FormatColumns(rows, "  "))
+            std::cout << line << "\n";
     }
     ctx.exitCode = reads ? kExitOk : kExitFailed;
 }
