@@ -393,4 +393,51 @@ TEST_F(PropsOnAPrinter, TheOperatingSystemPackageMigratesAndRecordsTheBuildNumbe
     EXPECT_EQ(ReadFile(OnPrinter("store/Properties.json")), archive);
 }
 
+// Where the build number comes from, end to end: the operating-system package
+// on printers without property files.
+TEST(PropsBuildNumberSources, InstallRecordsTheNumberOfTheSourceThatCounts) {
+    const std::string driver = "B80EB2EA-4F49-423A-875C-8ACB1ACB9734";
+    const std::string json = "{\"Files\":[{\"componentIdGUID\":\"" + driver +
+                             "\",\"componentVersion\":\"3.1.4.5678\"}]}";
+    const std::string other =
+        "{\"Files\":[{\"componentIdGUID\":\"OTHER\",\"componentVersion\":\"1.2\"}]}";
+    const std::string ini = "QtBuildNumber = \"5.9.6.1234\"\r\n";
+    struct Case {
+        const char* what;
+        std::string json;    // empty: no upgrade description
+        std::string ini;     // empty: no ini file
+        const char* number;  // null: no archive is written
+    };
+    const std::vector<Case> cases = {
+        {"the description", json, "", "5678"},
+        {"the description before the ini", json, ini, "5678"},
+        {"a description without the component hides the ini", other, ini, nullptr},
+        {"the ini alone", "", ini, "1234"},
+        {"an ini version without a dot", "", "QtBuildNumber=\"1234\"", nullptr},
+        {"neither", "", "", nullptr},
+    };
+    for (const Case& c : cases) {
+        TempDevice scratch;
+        const fs::path printer = scratch.Root() / "printer";
+        ASSERT_EQ(RunFwsetup({"device", "init", printer.string()}, scratch.Root()).exitCode, 0);
+        if (!c.json.empty())
+            WriteFile(printer / "fs" / "UpgradeTemp" / "prevUpgrade.json", c.json);
+        if (!c.ini.empty())
+            WriteFile(printer / "fs" / "boot" / "qtlibs_version.ini", c.ini);
+        const fs::path pkg = scratch.Root() / "pkg";
+        fs::create_directories(pkg / "files");
+        fs::copy_file(fs::path(FWSETUP_MODULES_DIR) / "QuorinOSPackageLayout.so", pkg / "setup.so");
+        RunFwsetup({"install", "--device", printer.string(), pkg.string()}, scratch.Root());
+        const fs::path archive = printer / "fs" / "store" / "Properties.json";
+        ASSERT_EQ(fs::exists(archive), c.number != nullptr) << c.what;
+        if (c.number) {
+            EXPECT_NE(ReadFile(archive).find("\"Value\":\"" + std::string(c.number) + "\""),
+                      std::string::npos)
+                << c.what;
+        } else {
+            EXPECT_TRUE(fs::is_empty(printer / "fs" / "store")) << c.what;
+        }
+    }
+}
+
 }  // namespace
