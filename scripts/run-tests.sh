@@ -13,4 +13,4 @@ ctest --preset asan -j "$jobs"
 
 cmake --preset tsan -DFWSETUP_BUILD_BENCHMARKS=OFF >/dev/null
 cmake --build --preset tsan --target test_runtime test_properties
-ctest --preset tsan -j "$jobs" -R '^(Runtime|PropertyThreads|ArchiveThreads|ManagerThreads|JsonPropertyArchiver|ArchiveFiles|PropertyFileStore|PropertyManager|PreviousBuildNumber)'
+ctest --preset tsan -j "$jobs" -R '^(Runtime|PropertyThreads|ArchiveThreads|ManagerThreads|JsonPropertyArchiver|ArchiveFiles|PropertyFileStore|PropertyManager|PreviousBuildNumber|ArchivePowerCut|CreatePowerCut)'
