@@ -51,10 +51,6 @@ bool IsWhole(const FilePair& pair) {
            VerifyWithSidecar(pair.data, pair.sidecar);
 }
 
-bool WriteDigestFile(const WString& file, const WString& sidecar) {
-    return WriteDigestText(FileMd5(file), sidecar);
-}
-
 bool WriteDigestText(const NString& digest, const WString& sidecar) {
     if (digest.empty())
         return false;

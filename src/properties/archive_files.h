@@ -52,10 +52,6 @@ WString PendingName(const WString& path);
 // True when the data file exists and matches its sidecar.
 bool IsWhole(const FilePair& pair);
 
-// Writes the digest text of file (FileMd5) into sidecar, alone, replacing what
-// it held; true when the digest could be taken and all of it was written.
-bool WriteDigestFile(const WString& file, const WString& sidecar);
-
 // Writes digest (a digest text) into sidecar, alone; false for an empty digest
 // or when not all of it was written.
 bool WriteDigestText(const NString& digest, const WString& sidecar);
