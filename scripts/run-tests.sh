@@ -13,4 +13,4 @@ ctest --preset asan -j "$jobs"
 
 cmake --preset tsan -DFWSETUP_BUILD_BENCHMARKS=OFF >/dev/null
 cmake --build --preset tsan --target test_runtime test_platform test_properties test_periphconfig
-ctest --preset tsan -j "$jobs" -R '^(Runtime|PowerCut|PropertyThreads|JsonLock)'
+ctest --preset tsan -j "$jobs" -R '^(Runtime|PowerCut|PropertyThreads|JsonLock|ArchiveThreads|ManagerThreads|JsonPropertyArchiver|ArchiveFiles|PropertyFileStore|PropertyManager|PreviousBuildNumber|ArchivePowerCut|CreatePowerCut)'
