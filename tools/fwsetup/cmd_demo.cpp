@@ -88,6 +88,10 @@ void QtCommonPayload(const fs::path& payload) {
                         {"boot/OCSupport/Strings.ts", "new strings\n"}});
 }
 
+// The printing group and its darkness property, as the demo's printers store them.
+const char kPrintingGroupId[] = "4A1F3C2E-6B7D-4E8F-9A0B-1C2D3E4F5A6B";
+const char kDarknessId[] = "7C1E0F52-3D4A-4B6C-8E9F-0A1B2C3D4E5F";
+
 // An archive image: the header, the length of the text (little-endian), the text.
 std::string ArchiveImage(const std::string& text) {
     JsonDocument header;
@@ -95,6 +99,12 @@ std::string ArchiveImage(const std::string& text) {
     for (int i = 0; i < 4; ++i)
         image += char((text.size() >> (8 * i)) & 0xFF);
     return image + text;
+}
+
+// A property override archive that sets the darkness to value.
+std::string DarknessOverride(const std::string& value) {
+    return ArchiveImage(std::string("{\"Properties\":[{\"Name\":\"") + kDarknessId +
+                        "\",\"Group\":\"" + kPrintingGroupId + "\",\"Value\":\"" + value + "\"}]}");
 }
 
 // What the firmware being replaced left: the superseded fonts, its version
@@ -106,16 +116,14 @@ void OsPackageBefore(const fs::path& device) {
         device, {{"boot/fonts/simsun.ac3", "superseded font\n"},
                  {"boot/fonts/MSGothicWec2013.ttf", "superseded font\n"},
                  {"boot/qtlibs_version.ini", "[Version]\r\nQtBuildNumber = \"5.9.6.1234\"\r\n"}});
-    const std::string printing = "4A1F3C2E-6B7D-4E8F-9A0B-1C2D3E4F5A6B";
-    const std::string legacy =
-        printing + ":354B1CD8-5E87-4F75-87E1-FD4C28FC8DFC|Printing:Print Speed=6\r\n" + printing +
-        ":7C1E0F52-3D4A-4B6C-8E9F-0A1B2C3D4E5F|Printing:Darkness=22";
+    const std::string printing = kPrintingGroupId;
+    const std::string legacy = printing +
+                               ":354B1CD8-5E87-4F75-87E1-FD4C28FC8DFC|Printing:Print Speed=6\r\n" +
+                               printing + ":" + kDarknessId + "|Printing:Darkness=22";
     const uint16_t crc = Crc16::Compute(legacy);
     sim::WriteDeviceFile(device, "fs/store/Properties.ini",
                          legacy + char(crc & 0xFF) + char(crc >> 8));
-    const std::string override = ArchiveImage(
-        "{\"Properties\":[{\"Name\":\"7C1E0F52-3D4A-4B6C-8E9F-0A1B2C3D4E5F\",\"Group\":\"" +
-        printing + "\",\"Value\":\"18\"}]}");
+    const std::string override = DarknessOverride("18");
     sim::WriteDeviceFile(device, "fs/store/PropertiesOverride.json", override);
     sim::WriteDeviceFile(device, "fs/store/PropertiesOverride.json.MD5", TextMd5(override));
 }
@@ -287,7 +295,10 @@ void OndrelBefore(const fs::path& device) {
 // the property overrides of its set.
 void OndrelPayload(const fs::path& payload) {
     const size_t groups = sizeof(kOndrelFileGroups) / sizeof(kOndrelFileGroups[0]);
-    for (size_t g = 0; g + 1 < groups; ++g) {
+    // The property overrides are archives the next start-up merges: each
+    // printhead wants its own darkness.
+    const char* const kDarkness[2] = {"20", "16"};
+    for (size_t g = 0; g + 2 < groups; ++g) {
         for (int dpi = 0; dpi < 2; ++dpi) {
             WriteText(payload / kOndrelFileGroups[g].variant[dpi],
                       std::string("{\"file\":\"") +
@@ -296,6 +307,8 @@ void OndrelPayload(const fs::path& payload) {
         }
     }
     for (int dpi = 0; dpi < 2; ++dpi) {
+        WriteText(payload / kOndrelFileGroups[groups - 2].variant[dpi],
+                  DarknessOverride(kDarkness[dpi]));
         WriteText(payload / kOndrelFileGroups[groups - 1].variant[dpi],
                   sim::FileMd5Hex(payload / kOndrelFileGroups[groups - 2].variant[dpi]) + "\n");
     }
