@@ -16,6 +16,7 @@
 #include "sim/device.h"
 #include "sim/device_files.h"
 #include "sim/file_digest.h"
+#include "sim/installer.h"
 #include "sim/kernel_image.h"
 #include "sim/package_builder.h"
 #include "sim/snapshot.h"
@@ -108,9 +109,10 @@ void OsPackageFiles(const fs::path& files) {
 
     const fs::path nk = files / "boot" / "nk.bin";
     WriteText(nk, std::string(image.begin(), image.end()));
-    const fs::path flat = files.parent_path() / "nk.nb0";
-    sim::FlattenKernelImage(nk, sim::ReadKernelImageLayout(nk), flat);
-    WriteText(files / "boot" / "NK.nb0.md5", sim::FileMd5Hex(flat) + "  nk.nb0\n");
+    std::ifstream in(nk, std::ios::binary);
+    std::stringstream flat;
+    sim::FlattenKernelImage(in, sim::ReadKernelImageLayout(nk), flat);
+    WriteText(files / "boot" / "NK.nb0.md5", TextMd5(flat.str()) + "  nk.nb0\n");
 }
 
 // A package of no particular kind: only its nested cabinet, for \boot\ and \store\.
@@ -286,6 +288,7 @@ fs::path BuildPackage(const DemoPackage& row, size_t index, const fs::path& work
     recipe.output = workspace / "packages" / name;
     fs::create_directories(recipe.output.parent_path());
     sim::MakePackage(recipe);
+    sim::CheckPackage(recipe.output);
     return recipe.output;
 }
 
@@ -316,18 +319,20 @@ void Report(const std::vector<sim::SnapshotChange>& changes) {
 // does; true when every package went through.
 bool RunSeries(const fs::path& workspace, const DemoPrinter& printer, const CommandContext& ctx) {
     const fs::path device = workspace / "device";
+    sim::UpgradeSeriesOptions options;
+    options.device = device;
+    options.fwsetup = ctx.binDir / "fwsetup";
+    // Every package and module is there before the printer is touched.
+    for (size_t i = 0; i < kDemoSeriesLength; ++i)
+        options.packages.push_back(BuildPackage(kDemoSeries[i], i, workspace, ctx));
+
     sim::DeviceOptions deviceOptions;
     if (printer.boardId)
         deviceOptions.boardId = *printer.boardId;
     sim::InitDevice(device, deviceOptions, ctx.binDir);
     std::cout << "fresh " << printer.name << " (board id " << deviceOptions.boardId << ") at "
               << device.string() << "\n";
-
-    sim::UpgradeSeriesOptions options;
-    options.device = device;
-    options.fwsetup = ctx.binDir / "fwsetup";
     for (size_t i = 0; i < kDemoSeriesLength; ++i) {
-        options.packages.push_back(BuildPackage(kDemoSeries[i], i, workspace, ctx));
         if (kDemoSeries[i].before)
             kDemoSeries[i].before(device);
     }
