@@ -91,6 +91,20 @@ void CommandFiles::CheckAgainstOthers(const Named& named) const {
     }
 }
 
+std::string CommandFiles::DeviceFileNamed(const Identity& file) const {
+    if (!hasDevice_)
+        return std::string();
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(device_, ec), end; !ec && it != end;
+         it.increment(ec)) {
+        struct stat st;
+        if (lstat(it->path().c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+            Identity{st.st_dev, st.st_ino} == file)
+            return it->path().lexically_relative(device_).string();
+    }
+    return std::string();
+}
+
 void CommandFiles::Input(const std::string& what, const fs::path& path) {
     if (path.empty())
         Refuse(what, "no file given (empty)");
@@ -151,6 +165,11 @@ void CommandFiles::Output(const std::string& what, const fs::path& path) {
             Refuse(what, Quoted(path) + " exists and is not a regular file");
         named.exists = true;
         named.file = {st.st_dev, st.st_ino};
+        if (st.st_nlink > 1) {
+            const std::string own = DeviceFileNamed(named.file);
+            if (!own.empty())
+                Refuse(what, Quoted(path) + " is another name of the simulated printer's " + own);
+        }
     } else if (errno != ENOENT) {
         Refuse(what, "cannot use " + Quoted(path) + " (" + std::strerror(errno) + ")");
     }

@@ -68,6 +68,8 @@ class CommandFiles {
     // folder and every folder above it, as identities.
     static std::vector<Identity> Ancestors(const std::filesystem::path& folder);
     void CheckAgainstOthers(const Named& named) const;
+    // The device's own file (relative to DEVICE) that is file; empty for none.
+    std::string DeviceFileNamed(const Identity& file) const;
 
     bool hasDevice_ = false;
     std::filesystem::path device_;
