@@ -126,8 +126,8 @@ Bytes WriteCabinet(const Layout& cab) {
             Bytes sizes;
             Put16(sizes, uint32_t(block.stored.size()));
             Put16(sizes, block.uncompressed);
-            uint32_t sum = Checksum(sizes.data(), 4,
-                                    Checksum(block.stored.data(), block.stored.size(), 0));
+            uint32_t sum =
+                Checksum(sizes.data(), 4, Checksum(block.stored.data(), block.stored.size(), 0));
             if (block.sum == Sum::kNone)
                 sum = 0;
             if (block.sum == Sum::kWrong)
@@ -195,7 +195,8 @@ const Bytes kHistory = Join({kFirst, kShort, kRepeat});
 // Three MSZIP blocks; the third is kRepeat, coded as references 21000 bytes
 // back: past the short second block into the first.
 Folder HistoryFolder() {
-    return Folder{1, {Mszip(kFirst), Mszip(kShort, kFirst), Mszip(kRepeat, Join({kFirst, kShort}))}};
+    return Folder{1,
+                  {Mszip(kFirst), Mszip(kShort, kFirst), Mszip(kRepeat, Join({kFirst, kShort}))}};
 }
 
 // ---- the loader -----------------------------------------------------------
@@ -396,8 +397,9 @@ TEST_F(CabinetFormat, WhatTheFormatRefusesInstallsNothing) {
 TEST_F(CabinetFormat, AMemberThatCannotBeWrittenKeepsTheWholeCabinetOff) {
     device_.Write("\\boot\\first.txt", "old first");
     const Bytes big = Random(64 * 1024, 7);
-    Folder folder{0, {Stored(Bytes{'n', 'e', 'w'}), Stored(Bytes(big.begin(), big.begin() + 32768)),
-                      Stored(Bytes(big.begin() + 32768, big.end()))}};
+    Folder folder{0,
+                  {Stored(Bytes{'n', 'e', 'w'}), Stored(Bytes(big.begin(), big.begin() + 32768)),
+                   Stored(Bytes(big.begin() + 32768, big.end()))}};
     const Bytes cabinet = WriteCabinet(
         {{folder},
          {{"boot\\first.txt", 3, 0, 0}, {"new\\deeper\\big.bin", uint32_t(big.size()), 3, 0}}});

@@ -105,9 +105,10 @@ const Command kCommands[] = {
     {"NkbinMake", false,
      [](const Workspace& w, const fs::path& out, fs::path& input) {
          input = w.record();
-         return std::vector<std::string>{"nkbin",     "make",       "-o", out.string(),
-                                         "--start",   "0x80200000", "--stamp-marker",
-                                         "--record",  "0x80200000=" + input.string()};
+         return std::vector<std::string>{
+             "nkbin",          "make",     "-o",
+             out.string(),     "--start",  "0x80200000",
+             "--stamp-marker", "--record", "0x80200000=" + input.string()};
      }},
     {"NkbinFlatten", false,
      [](const Workspace& w, const fs::path& out, fs::path& input) {
@@ -117,9 +118,9 @@ const Command kCommands[] = {
     {"NkbinFlattenDigestFile", false,
      [](const Workspace& w, const fs::path& out, fs::path& input) {
          input = w.image();
-         return std::vector<std::string>{"nkbin",           "flatten",
-                                         input.string(),    (w.root / "out" / "flat").string(),
-                                         "--digest-file",   out.string()};
+         return std::vector<std::string>{"nkbin",         "flatten",
+                                         input.string(),  (w.root / "out" / "flat").string(),
+                                         "--digest-file", out.string()};
      }},
     {"PeriphWrap", false,
      [](const Workspace& w, const fs::path& out, fs::path& input) {
@@ -129,8 +130,8 @@ const Command kCommands[] = {
     {"FpgaDataMake", false,
      [](const Workspace& w, const fs::path& out, fs::path& input) {
          input = w.record();
-         return std::vector<std::string>{"fpga", "data", "make", "--single", input.string(),
-                                         out.string()};
+         return std::vector<std::string>{"fpga",     "data",         "make",
+                                         "--single", input.string(), out.string()};
      }},
     {"EepromReadRegion", true,
      [](const Workspace& w, const fs::path& out, fs::path& input) {
@@ -141,38 +142,48 @@ const Command kCommands[] = {
     {"EepromDumpHeader", true,
      [](const Workspace& w, const fs::path& out, fs::path& input) {
          input = w.printer() / "hw" / "eeprom.bin";
-         return std::vector<std::string>{"eeprom", "--device", w.printer().string(),
-                                         "dump-header", out.string()};
+         return std::vector<std::string>{"eeprom", "--device", w.printer().string(), "dump-header",
+                                         out.string()};
      }},
 };
 
 // ---- what stands at OUT ------------------------------------------------------
 
 enum class Plant {
-    kNothing,       // written
-    kPlainFile,     // replaced, its mode kept
-    kFifo,          // refused
-    kDeviceNode,    // refused (a character device like /dev/null; needs root to make)
-    kLinkToCanary,  // refused
-    kFolder,        // refused
-    kMissingFolder, // refused
-    kTheInput,      // refused
-    kSecondName,    // refused: a hard link to the input
-    kPrinterFile,   // refused: hw/eeprom.bin of the printer the command works on
+    kNothing,        // written
+    kPlainFile,      // replaced, its mode kept
+    kFifo,           // refused
+    kDeviceNode,     // refused (a character device like /dev/null; needs root to make)
+    kLinkToCanary,   // refused
+    kFolder,         // refused
+    kMissingFolder,  // refused
+    kTheInput,       // refused
+    kSecondName,     // refused: a hard link to the input
+    kPrinterFile,    // refused: hw/eeprom.bin of the printer the command works on
 };
 
 const char* PlantName(Plant plant) {
     switch (plant) {
-        case Plant::kNothing: return "Nothing";
-        case Plant::kPlainFile: return "PlainFile";
-        case Plant::kFifo: return "Fifo";
-        case Plant::kDeviceNode: return "DeviceNode";
-        case Plant::kLinkToCanary: return "LinkToCanary";
-        case Plant::kFolder: return "Folder";
-        case Plant::kMissingFolder: return "MissingFolder";
-        case Plant::kTheInput: return "TheInput";
-        case Plant::kSecondName: return "SecondNameOfTheInput";
-        case Plant::kPrinterFile: return "PrinterFile";
+        case Plant::kNothing:
+            return "Nothing";
+        case Plant::kPlainFile:
+            return "PlainFile";
+        case Plant::kFifo:
+            return "Fifo";
+        case Plant::kDeviceNode:
+            return "DeviceNode";
+        case Plant::kLinkToCanary:
+            return "LinkToCanary";
+        case Plant::kFolder:
+            return "Folder";
+        case Plant::kMissingFolder:
+            return "MissingFolder";
+        case Plant::kTheInput:
+            return "TheInput";
+        case Plant::kSecondName:
+            return "SecondNameOfTheInput";
+        case Plant::kPrinterFile:
+            return "PrinterFile";
     }
     return "?";
 }
@@ -278,8 +289,8 @@ TEST_P(ToolOutputs, AreWrittenWholeOrNotAtAll) {
 }
 
 std::vector<Case> AllCases() {
-    const Plant kPlants[] = {Plant::kNothing,      Plant::kPlainFile,     Plant::kFifo,
-                             Plant::kDeviceNode,   Plant::kLinkToCanary,  Plant::kFolder,
+    const Plant kPlants[] = {Plant::kNothing,       Plant::kPlainFile,    Plant::kFifo,
+                             Plant::kDeviceNode,    Plant::kLinkToCanary, Plant::kFolder,
                              Plant::kMissingFolder, Plant::kTheInput,     Plant::kSecondName,
                              Plant::kPrinterFile};
     std::vector<Case> cases;
