@@ -137,10 +137,17 @@ void RunFlatten(const FlattenArgs& args, CommandContext& ctx) {
 void AddNkbinCommands(CLI::App& app, CommandContext& ctx) {
     CLI::App* nkbin = app.add_subcommand("nkbin", "Kernel images in the BIN format");
     nkbin->require_subcommand(1);
+    nkbin->footer(
+        "check applies the module's checks and, from the same single read, the imaging tool's "
+        "rules too: every record inside the image and the image no longer than the simulated "
+        "flash slot (256 MiB). make refuses an image that check would reject.");
 
     auto checkFile = std::make_shared<std::string>();
     CLI::App* check = nkbin->add_subcommand(
-        "check", "Would the module and the imaging tool accept FILE? Exit 0 valid, 1 invalid");
+        "check",
+        "Would the module and the imaging tool accept FILE? The module's checks (structure, "
+        "checksums, \"ECEC\", file type) and the imaging tool's rules (every record inside the "
+        "image, at most 256 MiB for the flash slot), in one read. Exit 0 valid, 1 invalid");
     check->add_option("FILE", *checkFile, "the kernel image")->required();
     check->callback([checkFile, &ctx] { RunCheck(*checkFile, ctx); });
 
