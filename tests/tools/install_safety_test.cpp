@@ -23,6 +23,7 @@
 #include "run_fwsetup.h"
 #include "sim/installer.h"
 #include "support/child_process.h"
+#include "support/host_files.h"
 #include "support/temp_device.h"
 
 extern char** environ;
@@ -32,16 +33,6 @@ namespace {
 namespace fs = std::filesystem;
 using fwtest::RunFwsetup;
 using fwtest::TempDevice;
-
-void WriteHost(const fs::path& path, const std::string& contents) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << contents;
-}
-
-std::string ReadHost(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 std::vector<std::string> Names(const fs::path& folder) {
     std::vector<std::string> names;
@@ -103,9 +94,11 @@ class InstallSafety : public testing::Test {
     void SetUp() override {
         const fwtest::ToolRun run = RunFwsetup({"device", "init", Printer().string()}, Scratch());
         ASSERT_EQ(run.exitCode, 0) << run.err;
-        WriteHost(canary_.Root() / "canary.txt", "canary\n");
+        fwtest::WriteHostFile(canary_.Root() / "canary.txt", "canary\n");
     }
-    void TearDown() override { EXPECT_EQ(ReadHost(canary_.Root() / "canary.txt"), "canary\n"); }
+    void TearDown() override {
+        EXPECT_EQ(fwtest::ReadHostFile(canary_.Root() / "canary.txt"), "canary\n");
+    }
 
     const fs::path& Scratch() const { return scratch_.Root(); }
     fs::path Printer() const { return scratch_.Root() / "printer"; }
@@ -119,21 +112,22 @@ class InstallSafety : public testing::Test {
         fs::create_directories(pkg / "files");
         fs::copy_file(fs::path(FWSETUP_MODULES_DIR) / "QuorinpackageLayout.so", pkg / "setup.so");
         for (const auto& file : files)
-            WriteHost(pkg / "files" / file.first, file.second);
+            fwtest::WriteHostFile(pkg / "files" / file.first, file.second);
         return pkg;
     }
 
     // The CAB loader replaced by a script that says when it runs and waits to
     // be let go; it points a link at the canary to show nothing follows it.
     void SlowLoader() {
-        WriteHost(OnPrinter("Windows/wceldcmd.exe"),
-                  "#!/bin/sh\n"
-                  ": > \"$FWSETUP_DEVICE/hw/loader-started\"\n"
-                  "while [ ! -e \"$FWSETUP_DEVICE/hw/loader-release\" ]; do sleep 0.01; done\n"
-                  "exit 0\n");
+        fwtest::WriteHostFile(
+            OnPrinter("Windows/wceldcmd.exe"),
+            "#!/bin/sh\n"
+            ": > \"$FWSETUP_DEVICE/hw/loader-started\"\n"
+            "while [ ! -e \"$FWSETUP_DEVICE/hw/loader-release\" ]; do sleep 0.01; done\n"
+            "exit 0\n");
     }
     fs::path Started() const { return Printer() / "hw" / "loader-started"; }
-    void Release() const { WriteHost(Printer() / "hw" / "loader-release", ""); }
+    void Release() const { fwtest::WriteHostFile(Printer() / "hw" / "loader-release", ""); }
 
     TempDevice scratch_;
     TempDevice canary_;
@@ -155,12 +149,12 @@ TEST_F(InstallSafety, ASecondInstallationOnTheSamePrinterFailsAtOnce) {
 
     Release();
     EXPECT_EQ(running.Wait(), 0);
-    EXPECT_EQ(ReadHost(OnPrinter("boot/first.txt")), "first");
+    EXPECT_EQ(fwtest::ReadHostFile(OnPrinter("boot/first.txt")), "first");
     // Once it is over, the next one goes through.
     const fwtest::ToolRun next =
         RunFwsetup({"install", "--device", Printer().string(), second.string()}, Scratch());
     EXPECT_EQ(next.exitCode, 0) << next.err;
-    EXPECT_EQ(ReadHost(OnPrinter("boot/second.txt")), "second");
+    EXPECT_EQ(fwtest::ReadHostFile(OnPrinter("boot/second.txt")), "second");
 }
 
 TEST_F(InstallSafety, AKilledInstallationLeavesThePrinterFree) {
@@ -176,7 +170,7 @@ TEST_F(InstallSafety, AKilledInstallationLeavesThePrinterFree) {
     const fwtest::ToolRun next =
         RunFwsetup({"install", "--device", Printer().string(), second.string()}, Scratch());
     EXPECT_EQ(next.exitCode, 0) << next.err;
-    EXPECT_EQ(ReadHost(OnPrinter("boot/second.txt")), "second");
+    EXPECT_EQ(fwtest::ReadHostFile(OnPrinter("boot/second.txt")), "second");
 }
 
 // The volume fills up, or the installer is killed, while it copies a file
@@ -193,7 +187,7 @@ TEST_F(InstallSafety, AFullVolumeOrAKillMidCopyLeavesTheOlderFile) {
     };
     for (const Case& c : {Case{"full volume", false}, Case{"killed", true}}) {
         SCOPED_TRACE(c.name);
-        WriteHost(OnPrinter("boot/data.bin"), "the older file");
+        fwtest::WriteHostFile(OnPrinter("boot/data.bin"), "the older file");
         const std::vector<std::string> before = Names(OnPrinter("boot"));
         const fwtest::ChildOutcome outcome = fwtest::RunInChild([&] {
             if (c.killed)
@@ -212,7 +206,7 @@ TEST_F(InstallSafety, AFullVolumeOrAKillMidCopyLeavesTheOlderFile) {
             EXPECT_EQ(outcome.signal, SIGKILL) << outcome.Describe();
         else
             EXPECT_TRUE(outcome.Passed()) << outcome.Describe();
-        EXPECT_EQ(ReadHost(OnPrinter("boot/data.bin")), "the older file");
+        EXPECT_EQ(fwtest::ReadHostFile(OnPrinter("boot/data.bin")), "the older file");
         EXPECT_EQ(Names(OnPrinter("boot")), before);
     }
 }
@@ -241,7 +235,7 @@ TEST_P(InstallSummary, NamesTheStepsThatReportedCode27) {
     const SummaryCase& c = GetParam();
     const fs::path pkg = Scratch() / "pkg";
     if (c.payload) {
-        WriteHost(Scratch() / "payload" / "boot" / "from-cabinet.txt", "nested");
+        fwtest::WriteHostFile(Scratch() / "payload" / "boot" / "from-cabinet.txt", "nested");
         const fwtest::ToolRun made =
             RunFwsetup({"package", "make", "--layout", c.layout, "--module",
                         (fs::path(FWSETUP_MODULES_DIR) / (std::string(c.layout) + ".so")).string(),
@@ -261,7 +255,7 @@ TEST_P(InstallSummary, NamesTheStepsThatReportedCode27) {
     const std::string& last = lines.back();
     if (!c.reported) {
         EXPECT_NE(last.find("(done)"), std::string::npos) << last;
-        EXPECT_EQ(ReadHost(OnPrinter("boot/from-cabinet.txt")), "nested");
+        EXPECT_EQ(fwtest::ReadHostFile(OnPrinter("boot/from-cabinet.txt")), "nested");
     } else {
         EXPECT_EQ(last.find("(done)"), std::string::npos) << last;
         EXPECT_NE(last.find("code 27"), std::string::npos) << last;

@@ -20,6 +20,7 @@
 #include "run_fwsetup.h"
 #include "sim/kernel_image.h"
 #include "sim/payload.h"
+#include "support/host_files.h"
 #include "support/temp_device.h"
 
 namespace {
@@ -27,34 +28,6 @@ namespace {
 namespace fs = std::filesystem;
 using fwtest::RunFwsetup;
 using fwtest::TempDevice;
-
-void WriteHost(const fs::path& path, const std::string& contents) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << contents;
-}
-
-std::string ReadHost(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// Everything below a folder: kind, mode, link target or contents of each entry.
-std::map<std::string, std::string> Inventory(const fs::path& top) {
-    std::map<std::string, std::string> entries;
-    std::error_code ec;
-    for (fs::recursive_directory_iterator it(top, ec), end; !ec && it != end; it.increment(ec)) {
-        struct stat st;
-        if (lstat(it->path().c_str(), &st) != 0)
-            continue;
-        std::string what = std::to_string(st.st_mode) + " ";
-        if (S_ISLNK(st.st_mode))
-            what += fs::read_symlink(it->path(), ec).string();
-        else if (S_ISREG(st.st_mode))
-            what += ReadHost(it->path());
-        entries[it->path().lexically_relative(top).string()] = what;
-    }
-    return entries;
-}
 
 // The files of one run: the inputs every command may read, and a printer.
 struct Workspace {
@@ -68,16 +41,16 @@ struct Workspace {
 };
 
 void Prepare(const Workspace& w) {
-    WriteHost(w.text(), "{\"text\": \"input of the command\"}");
+    fwtest::WriteHostFile(w.text(), "{\"text\": \"input of the command\"}");
     sim::PackPayloadFile(w.text(), w.payload());
     std::vector<uint8_t> record(64, 0x5A);
-    WriteHost(w.record(), std::string(record.begin(), record.end()));
+    fwtest::WriteHostFile(w.record(), std::string(record.begin(), record.end()));
     sim::KernelImagePlan plan;
     plan.start = 0x80200000;
     plan.stampMarker = true;
     plan.records.push_back({plan.start, record});
     const std::vector<uint8_t> image = sim::BuildKernelImage(plan);
-    WriteHost(w.image(), std::string(image.begin(), image.end()));
+    fwtest::WriteHostFile(w.image(), std::string(image.begin(), image.end()));
     fs::create_directories(w.root / "out");
 }
 
@@ -195,7 +168,7 @@ fs::path PlantAt(const Workspace& w, Plant plant, const fs::path& input, const f
         case Plant::kNothing:
             break;
         case Plant::kPlainFile:
-            WriteHost(out, "an older result");
+            fwtest::WriteHostFile(out, "an older result");
             chmod(out.c_str(), 0600);
             break;
         case Plant::kFifo:
@@ -234,7 +207,7 @@ TEST_P(ToolOutputs, AreWrittenWholeOrNotAtAll) {
     TempDevice scratch;
     TempDevice canaryFolder;
     const fs::path canary = canaryFolder.Root() / "canary";
-    WriteHost(canary / "canary.txt", "canary\n");
+    fwtest::WriteHostFile(canary / "canary.txt", "canary\n");
     const Workspace w{scratch.Root() / "work"};
     Prepare(w);
     if (command.device) {
@@ -247,10 +220,11 @@ TEST_P(ToolOutputs, AreWrittenWholeOrNotAtAll) {
     const fs::path out = PlantAt(w, plant, input, canary);
     if (out.empty())
         GTEST_SKIP() << "cannot make a device node here (not root)";
-    const std::map<std::string, std::string> canaryBefore = Inventory(canaryFolder.Root());
-    const std::map<std::string, std::string> inputsBefore = Inventory(w.root / "in");
+    const std::map<std::string, std::string> canaryBefore =
+        fwtest::FolderInventory(canaryFolder.Root());
+    const std::map<std::string, std::string> inputsBefore = fwtest::FolderInventory(w.root / "in");
     const std::string printerBefore =
-        command.device ? ReadHost(w.printer() / "hw" / "eeprom.bin") : std::string();
+        command.device ? fwtest::ReadHostFile(w.printer() / "hw" / "eeprom.bin") : std::string();
     struct stat before;
     const bool existed = lstat(out.c_str(), &before) == 0;
 
@@ -271,15 +245,15 @@ TEST_P(ToolOutputs, AreWrittenWholeOrNotAtAll) {
         struct stat after;
         ASSERT_EQ(lstat(out.c_str(), &after), 0);
         EXPECT_TRUE(S_ISREG(after.st_mode));
-        EXPECT_NE(ReadHost(out), "an older result");
+        EXPECT_NE(fwtest::ReadHostFile(out), "an older result");
         if (plant == Plant::kPlainFile) {
             EXPECT_EQ(after.st_mode & 07777, 0600u);
         }
     }
-    EXPECT_EQ(Inventory(canaryFolder.Root()), canaryBefore) << "the canary changed";
-    EXPECT_EQ(Inventory(w.root / "in"), inputsBefore) << "an input changed";
+    EXPECT_EQ(fwtest::FolderInventory(canaryFolder.Root()), canaryBefore) << "the canary changed";
+    EXPECT_EQ(fwtest::FolderInventory(w.root / "in"), inputsBefore) << "an input changed";
     if (command.device) {
-        EXPECT_EQ(ReadHost(w.printer() / "hw" / "eeprom.bin"), printerBefore);
+        EXPECT_EQ(fwtest::ReadHostFile(w.printer() / "hw" / "eeprom.bin"), printerBefore);
     }
     EXPECT_FALSE(fs::exists(w.root / "missing"));
     // Nothing half written is left beside OUT.
@@ -319,9 +293,9 @@ TEST(ToolOutputFailure, LeavesTheOlderFileAndNothingElse) {
     std::string big(256 * 1024, '\0');
     for (size_t i = 0; i < big.size(); ++i)
         big[i] = char((i * 2654435761u) >> 13);
-    WriteHost(w.text(), big);
+    fwtest::WriteHostFile(w.text(), big);
     sim::PackPayloadFile(w.text(), w.payload());
-    WriteHost(w.out(), "an older result");
+    fwtest::WriteHostFile(w.out(), "an older result");
 
     struct rlimit saved;
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
@@ -334,7 +308,7 @@ TEST(ToolOutputFailure, LeavesTheOlderFileAndNothingElse) {
     signal(SIGXFSZ, previous);
 
     EXPECT_EQ(run.exitCode, 2) << run.err;
-    EXPECT_EQ(ReadHost(w.out()), "an older result");
+    EXPECT_EQ(fwtest::ReadHostFile(w.out()), "an older result");
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(w.root / "out"))
         names.push_back(entry.path().filename().string());
