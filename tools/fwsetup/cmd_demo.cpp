@@ -16,6 +16,7 @@
 
 #include "app.h"
 #include "fileutil/crc16.h"
+#include "json_output.h"
 #include "properties/json_document.h"
 #include "sim/default_peripherals.h"
 #include "sim/device.h"
@@ -462,9 +463,15 @@ std::string DevicePath(const std::string& relative) {
     return path;
 }
 
+// What a package chose on a printer: a line per file, then the summary.
+struct AccountLines {
+    std::vector<std::string> files;
+    std::vector<std::string> summary;
+};
+
 // Which variant of each group is live, and what became of the others, judged
 // by the contents the package brought (kept in the package's sources).
-void OndrelAccount(const fs::path& device, const fs::path& payload) {
+void OndrelAccount(const fs::path& device, const fs::path& payload, AccountLines& lines) {
     const fs::path files = device / "fs";
     int live[2] = {0, 0};
     for (const OndrelFileGroup& group : kOndrelFileGroups) {
@@ -487,31 +494,31 @@ void OndrelAccount(const fs::path& device, const fs::path& payload) {
             line += std::string(", the ") + kOndrelDpiNames[dpi] + " file " +
                     (Exists(files / group.variant[dpi]) ? "is still there" : "was discarded");
         }
-        std::cout << "    " << line << "\n";
+        lines.files.push_back(line);
     }
     const int groups = sizeof(kOndrelFileGroups) / sizeof(kOndrelFileGroups[0]);
     for (int dpi = 0; dpi < 2; ++dpi) {
         if (live[dpi] == groups) {
-            std::cout << "  went live: the " << kOndrelDpiNames[dpi] << " set; discarded: the "
-                      << kOndrelDpiNames[1 - dpi] << " set\n";
+            lines.summary.push_back(std::string("went live: the ") + kOndrelDpiNames[dpi] +
+                                    " set; discarded: the " + kOndrelDpiNames[1 - dpi] + " set");
         }
     }
 }
 
 // Whether each boot file now holds the staged one, and what is left in \store\.
-void FerrowAccount(const fs::path& device, const fs::path& payload) {
+void FerrowAccount(const fs::path& device, const fs::path& payload, AccountLines& lines) {
     const fs::path files = device / "fs";
     bool taken = false;
     for (const FerrowBootFile& file : kFerrowBootFiles) {
         const bool live = Exists(files / file.boot) &&
                           ReadText(files / file.boot) == ReadText(payload / file.staged);
         taken = taken || live;
-        std::cout << "    " << DevicePath(file.boot) << ": "
-                  << (live                        ? "holds the staged file"
-                      : Exists(files / file.boot) ? "kept its earlier contents"
-                                                  : "is gone")
-                  << ", " << DevicePath(file.staged) << " "
-                  << (Exists(files / file.staged) ? "is still staged" : "is gone") << "\n";
+        lines.files.push_back(DevicePath(file.boot) + ": " +
+                              (live                        ? "holds the staged file"
+                               : Exists(files / file.boot) ? "kept its earlier contents"
+                                                           : "is gone") +
+                              ", " + DevicePath(file.staged) + " " +
+                              (Exists(files / file.staged) ? "is still staged" : "is gone"));
     }
     size_t stillStaged = 0;
     for (const FerrowBootFile& file : kFerrowBootFiles)
@@ -519,16 +526,17 @@ void FerrowAccount(const fs::path& device, const fs::path& payload) {
     size_t propertyFilesGone = 0;
     for (const char* file : kJobHandlerPropertyFiles)
         propertyFilesGone += Exists(files / file) ? 0 : 1;
-    std::cout << "  went live: "
-              << (taken ? "the staged boot files" : "nothing (\\boot\\ kept its files)")
-              << "; discarded: " << (stillStaged ? "part of the staged set" : "the staged set")
-              << (propertyFilesGone ? " and the job handler's property files" : "") << "\n";
+    lines.summary.push_back(
+        std::string("went live: ") +
+        (taken ? "the staged boot files" : "nothing (\\boot\\ kept its files)") +
+        "; discarded: " + (stillStaged ? "part of the staged set" : "the staged set") +
+        (propertyFilesGone ? " and the job handler's property files" : ""));
 }
 
 // Packages whose report ends with an account of what they chose on this printer.
 struct PackageAccount {
     const char* layout;
-    void (*account)(const fs::path& device, const fs::path& payload);
+    void (*account)(const fs::path& device, const fs::path& payload, AccountLines& lines);
 };
 
 const PackageAccount kPackageAccounts[] = {
@@ -624,33 +632,64 @@ bool IsUpgradeUiObject(const std::string& path) {
     return path.rfind("hw/named/", 0) == 0;
 }
 
-void Report(const std::vector<sim::SnapshotChange>& changes) {
-    bool any = false;
+// What a package changed on the device, the upgrade UI's objects left out.
+std::vector<sim::SnapshotChange> PackageChanges(const std::vector<sim::SnapshotChange>& changes) {
+    std::vector<sim::SnapshotChange> shown;
     for (const sim::SnapshotChange& change : changes) {
-        if (IsUpgradeUiObject(change.path))
-            continue;
-        any = true;
+        if (!IsUpgradeUiObject(change.path))
+            shown.push_back(change);
+    }
+    return shown;
+}
+
+void Report(std::ostream& out, const std::vector<sim::SnapshotChange>& changes) {
+    for (const sim::SnapshotChange& change : changes) {
         std::string kind = sim::ChangeKindName(change.kind);
         kind.resize(9, ' ');
-        std::cout << "    " << kind << change.path;
+        out << "    " << kind << change.path;
         if (!change.detail.empty())
-            std::cout << "  (" << change.detail << ")";
-        std::cout << "\n";
+            out << "  (" << change.detail << ")";
+        out << "\n";
     }
-    if (!any)
-        std::cout << "    (nothing changed on the device)\n";
+    if (changes.empty())
+        out << "    (nothing changed on the device)\n";
+}
+
+void JsonChanges(JsonWriter& w, const std::vector<sim::SnapshotChange>& changes) {
+    w.StartArray();
+    for (const sim::SnapshotChange& change : changes) {
+        w.StartObject();
+        w.Key("kind");
+        w.String(sim::ChangeKindName(change.kind));
+        JsonMember(w, "path", change.path);
+        JsonMember(w, "detail", change.detail);
+        w.EndObject();
+    }
+    w.EndArray();
 }
 
 // The property files as they stand on the device, read on a copy.
-void ShowPropertyFiles(const fs::path& device) {
-    for (const std::string& line :
-         sim::DescribePropertyFiles(sim::ViewPropertyFiles(device), false))
-        std::cout << "  " << line << "\n";
+std::vector<std::string> PropertyFileLines(const fs::path& device) {
+    return sim::DescribePropertyFiles(sim::ViewPropertyFiles(device), false);
 }
+
+void ShowPropertyFiles(std::ostream& out, const std::vector<std::string>& lines) {
+    for (const std::string& line : lines)
+        out << "  " << line << "\n";
+}
+
+// Where the demo's report goes: text on out, or members of one JSON document.
+struct DemoOutput {
+    std::ostream& out;  // discards everything in JSON mode
+    JsonWriter* json;   // null without --json
+};
 
 // Runs the series on a fresh printer in workspace/device as `fwsetup upgrade`
 // does; true when every package went through.
-bool RunSeries(const fs::path& workspace, const DemoPrinter& printer, const CommandContext& ctx) {
+bool RunSeries(const fs::path& workspace, const DemoPrinter& printer, const CommandContext& ctx,
+               DemoOutput& report) {
+    std::ostream& out = report.out;
+    JsonWriter* json = report.json;
     const fs::path device = workspace / "device";
     sim::UpgradeSeriesOptions options;
     options.device = device;
@@ -666,23 +705,50 @@ bool RunSeries(const fs::path& workspace, const DemoPrinter& printer, const Comm
     if (printer.product)
         deviceOptions.product = std::string(printer.product);
     sim::InitDevice(device, deviceOptions, ctx.binDir);
-    std::cout << "fresh " << printer.name << " (board id " << deviceOptions.boardId << ", product "
-              << deviceOptions.product.value_or(sim::kDefaultProductName) << ") at "
-              << device.string() << "\n";
+    out << "fresh " << printer.name << " (board id " << deviceOptions.boardId << ", product "
+        << deviceOptions.product.value_or(sim::kDefaultProductName) << ") at " << device.string()
+        << "\n";
     if (printer.onlyLayout)
-        std::cout << "it gets only the " << printer.onlyLayout << " package of the series\n";
+        out << "it gets only the " << printer.onlyLayout << " package of the series\n";
     for (const DemoPackage* row : series) {
         if (row->before)
             row->before(device);
     }
 
-    for (size_t i = 0; i < series.size(); ++i) {
+    if (json) {
+        json->StartObject();
+        JsonMember(*json, "name", printer.name);
+        json->Key("boardId");
+        json->Int(deviceOptions.boardId);
+        JsonMember(*json, "product", deviceOptions.product.value_or(sim::kDefaultProductName));
+        JsonMember(*json, "device", device.string());
+        json->Key("onlyLayout");
+        if (printer.onlyLayout)
+            json->String(printer.onlyLayout);
+        else
+            json->Null();
+    }
+    bool propertiesShown = false;
+    for (size_t i = 0; i < series.size() && !propertiesShown; ++i) {
         if (series[i]->showsProperties) {
-            std::cout << "property files before the series (" << series[i]->name
-                      << " package migrates them):\n";
-            ShowPropertyFiles(device);
-            break;
+            const std::vector<std::string> lines = PropertyFileLines(device);
+            out << "property files before the series (" << series[i]->name
+                << " package migrates them):\n";
+            ShowPropertyFiles(out, lines);
+            if (json) {
+                json->Key("propertyFilesBefore");
+                JsonStrings(*json, lines);
+            }
+            propertiesShown = true;
         }
+    }
+    if (json && !propertiesShown) {
+        json->Key("propertyFilesBefore");
+        json->Null();
+    }
+    if (json) {
+        json->Key("packages");
+        json->StartArray();
     }
 
     sim::DeviceSnapshot before = sim::TakeSnapshot(device);
@@ -696,47 +762,109 @@ bool RunSeries(const fs::path& workspace, const DemoPrinter& printer, const Comm
     options.onPackage = [&](const sim::PackageOutcome& outcome) {
         const DemoPackage& row = *series[index];
         const sim::DeviceSnapshot after = sim::TakeSnapshot(device);
-        std::cout << "\n[" << index + 1 << "/" << series.size() << "] " << row.name << " ("
-                  << row.layout << "): " << sim::PackageStatusText(outcome.status);
-        if (!outcome.reason.empty())
-            std::cout << ": " << outcome.reason;
-        std::cout << "\n";
-        if (!outcome.codes.empty()) {
-            std::cout << "  progress codes reported:";
-            for (uint8_t code : outcome.codes)
-                std::cout << " " << static_cast<int>(code);
-            std::cout << "\n";
-        }
-        std::cout << "  what changed on the device:\n";
-        Report(sim::CompareSnapshots(before, after));
-        if (row.deviceState) {
-            std::cout << "  before: " << nextStateBefore << "\n"
-                      << "  after:  " << row.deviceState(device) << "\n";
-        }
-        nextStateBefore = stateBefore(index + 1);
+        const std::vector<sim::SnapshotChange> changes =
+            PackageChanges(sim::CompareSnapshots(before, after));
+        const std::string stateAfter = row.deviceState ? row.deviceState(device) : std::string();
+        std::optional<AccountLines> chose;
         for (const PackageAccount& account : kPackageAccounts) {
             if (std::string(account.layout) != row.layout)
                 continue;
-            std::cout << "  what it chose on this printer:\n";
-            account.account(device, SourcesFolder(workspace, row, index) / "payload");
+            chose.emplace();
+            account.account(device, SourcesFolder(workspace, row, index) / "payload", *chose);
+        }
+        std::vector<std::string> propertiesAfter;
+        if (row.showsProperties)
+            propertiesAfter = PropertyFileLines(device);
+
+        out << "\n[" << index + 1 << "/" << series.size() << "] " << row.name << " (" << row.layout
+            << "): " << sim::PackageStatusText(outcome.status);
+        if (!outcome.reason.empty())
+            out << ": " << outcome.reason;
+        out << "\n";
+        if (!outcome.codes.empty()) {
+            out << "  progress codes reported:";
+            for (uint8_t code : outcome.codes)
+                out << " " << static_cast<int>(code);
+            out << "\n";
+        }
+        out << "  what changed on the device:\n";
+        Report(out, changes);
+        if (row.deviceState) {
+            out << "  before: " << nextStateBefore << "\n"
+                << "  after:  " << stateAfter << "\n";
+        }
+        if (chose) {
+            out << "  what it chose on this printer:\n";
+            for (const std::string& line : chose->files)
+                out << "    " << line << "\n";
+            for (const std::string& line : chose->summary)
+                out << "  " << line << "\n";
         }
         if (row.showsProperties) {
-            std::cout << "  property files after it:\n";
-            ShowPropertyFiles(device);
+            out << "  property files after it:\n";
+            ShowPropertyFiles(out, propertiesAfter);
         }
-        std::cout << "  look for: " << row.lookFor << std::endl;
+        out << "  look for: " << row.lookFor << std::endl;
+
+        if (json) {
+            json->StartObject();
+            JsonMember(*json, "name", row.name);
+            JsonMember(*json, "layout", row.layout);
+            JsonPackageOutcome(*json, outcome);
+            json->Key("changes");
+            JsonChanges(*json, changes);
+            json->Key("stateBefore");
+            row.deviceState ? JsonString(*json, nextStateBefore) : void(json->Null());
+            json->Key("stateAfter");
+            row.deviceState ? JsonString(*json, stateAfter) : void(json->Null());
+            json->Key("chose");
+            if (chose) {
+                json->StartObject();
+                json->Key("files");
+                JsonStrings(*json, chose->files);
+                json->Key("summary");
+                JsonStrings(*json, chose->summary);
+                json->EndObject();
+            } else {
+                json->Null();
+            }
+            json->Key("propertyFilesAfter");
+            row.showsProperties ? JsonStrings(*json, propertiesAfter) : void(json->Null());
+            JsonMember(*json, "lookFor", row.lookFor);
+            json->EndObject();
+        }
+        nextStateBefore = stateBefore(index + 1);
         before = after;
         ++index;
     };
     const sim::UpgradeSeriesResult result = sim::RunUpgradeSeries(options);
     for (size_t i = index; i < series.size(); ++i) {
-        std::cout << "\n[" << i + 1 << "/" << series.size() << "] " << series[i]->name
-                  << ": not run\n";
+        out << "\n[" << i + 1 << "/" << series.size() << "] " << series[i]->name << ": not run\n";
+        if (json) {
+            json->StartObject();
+            JsonMember(*json, "name", series[i]->name);
+            JsonMember(*json, "layout", series[i]->layout);
+            JsonPackageOutcome(*json, result.packages[i]);
+            json->EndObject();
+        }
+    }
+    if (json) {
+        json->EndArray();
+        json->Key("complete");
+        json->Bool(result.ok());
+        json->EndObject();
     }
     return result.ok();
 }
 
-void RunDemo(const std::string& keep, CommandContext& ctx) {
+struct DemoArgs {
+    std::string keep;
+    bool json = false;
+};
+
+void RunDemo(const DemoArgs& args, CommandContext& ctx) {
+    JsonOutput output(args.json);
+    const std::string& keep = args.keep;
     fs::path workspace;
     if (keep.empty()) {
         workspace = MakeTempFolder();
@@ -750,13 +878,23 @@ void RunDemo(const std::string& keep, CommandContext& ctx) {
         fs::create_directories(workspace);
     }
 
+    std::ostream discard(nullptr);
+    rapidjson::StringBuffer buffer;
+    JsonWriter writer(buffer);
+    DemoOutput report{args.json ? discard : std::cout, args.json ? &writer : nullptr};
+    std::ostream& out = report.out;
+    if (report.json) {
+        writer.StartObject();
+        writer.Key("printers");
+        writer.StartArray();
+    }
     bool allDone = true;
     try {
         for (const DemoPrinter& printer : kDemoPrinters) {
             const fs::path root = workspace / printer.folder;
             if (&printer != &kDemoPrinters[0])
-                std::cout << "\n";
-            allDone = RunSeries(root, printer, ctx) && allDone;
+                out << "\n";
+            allDone = RunSeries(root, printer, ctx, report) && allDone;
         }
     } catch (...) {
         std::error_code ec;
@@ -764,39 +902,50 @@ void RunDemo(const std::string& keep, CommandContext& ctx) {
             fs::remove_all(workspace, ec);
         throw;
     }
-    std::cout << "\n"
-              << (allDone ? "every package went through" : "the series stopped at a failure")
-              << "\n";
+    out << "\n"
+        << (allDone ? "every package went through" : "the series stopped at a failure") << "\n";
     if (keep.empty()) {
         std::error_code ec;
         fs::remove_all(workspace, ec);
     } else {
-        std::cout << "kept: the printer in " << (workspace / "device").string()
-                  << ", the packages in " << (workspace / "packages").string()
-                  << ", their sources in " << (workspace / "sources").string();
+        out << "kept: the printer in " << (workspace / "device").string() << ", the packages in "
+            << (workspace / "packages").string() << ", their sources in "
+            << (workspace / "sources").string();
         for (const DemoPrinter& printer : kDemoPrinters) {
             if (*printer.folder)
-                std::cout << "; the " << printer.name << " likewise in "
-                          << (workspace / printer.folder).string();
+                out << "; the " << printer.name << " likewise in "
+                    << (workspace / printer.folder).string();
         }
-        std::cout << "\n";
+        out << "\n";
     }
     ctx.exitCode = allDone ? kExitOk : kExitFailed;
+    if (report.json) {
+        writer.EndArray();
+        writer.Key("exitCode");
+        writer.Int(ctx.exitCode);
+        writer.Key("complete");
+        writer.Bool(allDone);
+        writer.Key("kept");
+        keep.empty() ? void(writer.Null()) : JsonString(writer, workspace.string());
+        writer.EndObject();
+        output.Print(buffer);
+    }
 }
 
 }  // namespace
 
 void AddDemoCommand(CLI::App& app, CommandContext& ctx) {
-    auto keep = std::make_shared<std::string>();
+    auto args = std::make_shared<DemoArgs>();
     CLI::App* demo = app.add_subcommand(
         "demo",
         "Run the default upgrade series on a fresh default printer and a fresh board 18 "
         "printer, its Ondrel package on a fresh 600 dpi printer, and report what changed");
-    demo->add_option("--keep", *keep,
+    demo->add_option("--keep", args->keep,
                      "keep the printer (DIR/device), the packages (DIR/packages) and their "
                      "sources (DIR/sources) in DIR, a new or empty folder; the board 18 "
                      "printer likewise in DIR/board18, the 600 dpi printer in DIR/sixhundreddpi");
-    demo->callback([keep, &ctx] { RunDemo(*keep, ctx); });
+    demo->add_flag("--json", args->json, "print one JSON document");
+    demo->callback([args, &ctx] { RunDemo(*args, ctx); });
 }
 
 }  // namespace fwsetup

@@ -18,6 +18,7 @@
 #include "eeprom/eeprom_reader.h"
 #include "eeprom/wec_eeprom_handler.h"
 #include "fileutil/crc16.h"
+#include "json_output.h"
 #include "output_file.h"
 #include "platform/host/device_root.h"
 #include "platform/host/safe_files.h"
@@ -35,6 +36,7 @@ struct EepromArgs {
     std::string index;
     std::string file;
     std::string boardId;
+    bool json = false;
 };
 
 int ParseIndex(const std::string& text) {
@@ -92,11 +94,14 @@ void Fail(CommandContext& ctx, const std::string& message) {
     ctx.exitCode = kExitFailed;
 }
 
+const char kNoEepromDevice[] =
+    "the EEPROM device EPM1: does not open (is \\boot\\EEPromUtilDriver.dll there?)";
+
 // The handler over the device, or a failure report when the EEPROM cannot be opened.
 std::unique_ptr<WecEEPromHandler> OpenHandler(CommandContext& ctx) {
     std::unique_ptr<WecEEPromHandler> handler(new WecEEPromHandler());
     if (!handler->IsOpen()) {
-        Fail(ctx, "the EEPROM device EPM1: does not open (is \\boot\\EEPromUtilDriver.dll there?)");
+        Fail(ctx, kNoEepromDevice);
         return nullptr;
     }
     return handler;
@@ -125,24 +130,39 @@ std::vector<EEPromDirectoryEntry> DirectoryOf(const uint8_t* header) {
     return entries;
 }
 
-void RunShow(const EepromArgs& args, CommandContext& ctx) {
-    const fs::path device = UseDevice(args.device);
-    // The header as it was before any handler opened the EEPROM: opening one
-    // repairs a missing directory entry 0 and may write the repair.
-    std::string before;
-    const bool readBefore =
-        platform::host::ReadFileBelow(device.string(), "hw/eeprom.bin", EEPromLayout::kSize,
-                                      before) == platform::host::kFileRead &&
-        before.size() >= EEPromLayout::kHeaderSize;
-    const uint16_t boardId = EEPromReader::ReadBoardId();
-    std::unique_ptr<WecEEPromHandler> handler = OpenHandler(ctx);
-    if (!handler)
-        return;
-    const ByteVector header = handler->Read(0, EEPromLayout::kHeaderSize);
-    if (header.size() != EEPromLayout::kHeaderSize) {
-        Fail(ctx, "the EEPROM header cannot be read (hw/eeprom.bin missing or short)");
-        return;
+// What `eeprom show` found, for the text and the JSON report alike.
+struct RegionCheck {
+    size_t index = 0;
+    EEPromDirectoryEntry entry;
+    size_t readLength = 0;  // what could be read of it
+    uint16_t crc = 0;       // stored; when readable and long enough for its CRC
+    uint16_t computed = 0;  // of the payload read
+    bool Readable() const { return readLength == entry.length; }
+    bool HasCrc() const { return Readable() && readLength >= EEPromLayout::kCrcSize; }
+};
+
+struct EepromReport {
+    ByteVector header;
+    uint16_t boardId = 0;
+    std::vector<EEPromDirectoryEntry> stored;  // the directory as stored
+    std::vector<EEPromDirectoryEntry> inUse;   // as the handler uses it
+    std::vector<EEPromDirectoryEntry> found;   // as it was before the handler opened it
+    std::vector<RegionCheck> regions;          // of each present entry
+    uint8_t Marker() const { return header[EEPromLayout::kFormatMarkerPosition]; }
+    uint8_t Flag() const { return header[EEPromLayout::kFlagPosition]; }
+    // The entry i the handler repaired when it opened the EEPROM.
+    bool Repaired(size_t i) const {
+        return i < found.size() &&
+               (found[i].offset != stored[i].offset || found[i].length != stored[i].length);
     }
+    bool Assumed(size_t i) const {
+        return i < inUse.size() &&
+               (inUse[i].offset != stored[i].offset || inUse[i].length != stored[i].length);
+    }
+};
+
+void PrintShowText(const EepromReport& report) {
+    const ByteVector& header = report.header;
     std::cout << "header:\n";
     for (size_t row = 0; row < header.size(); row += 16) {
         std::cout << "  " << std::setw(2) << std::setfill(' ') << row << ":";
@@ -150,79 +170,204 @@ void RunShow(const EepromArgs& args, CommandContext& ctx) {
             std::cout << " " << Hex(header[i], 2).substr(2);
         std::cout << "\n";
     }
-    const uint8_t marker = header[EEPromLayout::kFormatMarkerPosition];
+    const uint8_t marker = report.Marker();
     std::cout << "format marker: " << Hex(marker, 2)
               << (marker == EEPromLayout::kFormatMarker ? " (formatted)" : " (not formatted)")
               << "\n";
     std::cout << "board id: ";
-    if (boardId == EEPromReader::kUnreadableBoardId)
-        std::cout << boardId << " (0xffff: unreadable or blank)\n";
+    if (report.boardId == EEPromReader::kUnreadableBoardId)
+        std::cout << report.boardId << " (0xffff: unreadable or blank)\n";
     else
-        std::cout << boardId << " (" << Hex(boardId, 4) << ")\n";
-    const uint8_t flag = header[EEPromLayout::kFlagPosition];
+        std::cout << report.boardId << " (" << Hex(report.boardId, 4) << ")\n";
+    const uint8_t flag = report.Flag();
     std::cout << "flag: " << Hex(flag, 2)
               << (flag == EEPromLayout::kFlagSet     ? " (set)"
                   : flag == EEPromLayout::kFlagClear ? " (clear)"
                                                      : "")
               << "\n";
 
-    // The directory as stored, and as the handler uses it after its repair.
-    const std::vector<EEPromDirectoryEntry>& inUse = handler->Directory();
-    const std::vector<EEPromDirectoryEntry> stored = DirectoryOf(header.data());
+    const std::vector<EEPromDirectoryEntry>& stored = report.stored;
     std::cout << "directory:\n";
     for (size_t i = 0; i < stored.size(); ++i) {
         std::cout << "  " << i << ": ";
         PrintEntry(stored[i], std::cout);
         std::cout << (stored[i].IsPresent() ? "" : ", absent");
-        if (i < inUse.size() &&
-            (inUse[i].offset != stored[i].offset || inUse[i].length != stored[i].length)) {
+        if (report.Assumed(i)) {
             std::cout << "; the handler assumes ";
-            PrintEntry(inUse[i], std::cout);
+            PrintEntry(report.inUse[i], std::cout);
             std::cout << " (not stored)";
         }
         std::cout << "\n";
     }
-    if (readBefore) {
-        const std::vector<EEPromDirectoryEntry> found =
-            DirectoryOf(reinterpret_cast<const uint8_t*>(before.data()));
-        for (size_t i = 0; i < found.size(); ++i) {
-            if (found[i].offset == stored[i].offset && found[i].length == stored[i].length)
-                continue;
-            std::cout << "  repaired: the handler found entry " << i << " ";
-            PrintEntry(found[i], std::cout);
-            std::cout << (found[i].IsPresent() ? "" : " (absent)")
-                      << " when it opened the EEPROM and wrote ";
-            PrintEntry(stored[i], std::cout);
-            std::cout << " in its place\n";
-        }
+    for (size_t i = 0; i < report.found.size(); ++i) {
+        if (!report.Repaired(i))
+            continue;
+        std::cout << "  repaired: the handler found entry " << i << " ";
+        PrintEntry(report.found[i], std::cout);
+        std::cout << (report.found[i].IsPresent() ? "" : " (absent)")
+                  << " when it opened the EEPROM and wrote ";
+        PrintEntry(stored[i], std::cout);
+        std::cout << " in its place\n";
     }
     std::cout << "regions:\n";
-    bool any = false;
-    for (size_t i = 0; i < stored.size(); ++i) {
-        if (!stored[i].IsPresent())
-            continue;
-        any = true;
-        std::cout << "  region " << i << ": ";
-        const ByteVector region = handler->Read(stored[i].offset, stored[i].length);
-        if (region.size() != stored[i].length) {
-            std::cout << "length " << stored[i].length << " at offset " << stored[i].offset
+    for (const RegionCheck& region : report.regions) {
+        std::cout << "  region " << region.index << ": ";
+        if (!region.Readable()) {
+            std::cout << "length " << region.entry.length << " at offset " << region.entry.offset
                       << ": unreadable (outside the EEPROM or cut short)\n";
-            continue;
+        } else if (!region.HasCrc()) {
+            std::cout << "length " << region.readLength << ": too short for its CRC\n";
+        } else {
+            std::cout << "length " << region.readLength << " (payload "
+                      << region.readLength - EEPromLayout::kCrcSize << " bytes), CRC "
+                      << Hex(region.crc, 4)
+                      << (region.crc == region.computed
+                              ? " ok"
+                              : " BAD (payload gives " + Hex(region.computed, 4) + ")")
+                      << "\n";
         }
-        if (region.size() < EEPromLayout::kCrcSize) {
-            std::cout << "length " << region.size() << ": too short for its CRC\n";
-            continue;
-        }
-        const uint16_t crc = static_cast<uint16_t>(region[0] | (region[1] << 8));
-        const uint16_t computed = Crc16::Compute(region.data() + EEPromLayout::kCrcSize,
-                                                 region.size() - EEPromLayout::kCrcSize);
-        std::cout << "length " << region.size() << " (payload "
-                  << region.size() - EEPromLayout::kCrcSize << " bytes), CRC " << Hex(crc, 4)
-                  << (crc == computed ? " ok" : " BAD (payload gives " + Hex(computed, 4) + ")")
-                  << "\n";
     }
-    if (!any)
+    if (report.regions.empty())
         std::cout << "  none stored\n";
+}
+
+void JsonEntry(JsonWriter& w, const EEPromDirectoryEntry& entry) {
+    w.StartObject();
+    w.Key("offset");
+    w.Uint(entry.offset);
+    w.Key("length");
+    w.Uint(entry.length);
+    w.Key("present");
+    w.Bool(entry.IsPresent());
+    w.EndObject();
+}
+
+void PrintShowJson(const fs::path& device, const EepromReport& report, JsonOutput& output) {
+    rapidjson::StringBuffer buffer;
+    JsonWriter w(buffer);
+    w.StartObject();
+    JsonMember(w, "device", device.string());
+    std::string hex;
+    for (uint8_t byte : report.header)
+        hex += Hex(byte, 2).substr(2);
+    JsonMember(w, "header", hex);
+    w.Key("formatMarker");
+    w.Uint(report.Marker());
+    w.Key("formatted");
+    w.Bool(report.Marker() == EEPromLayout::kFormatMarker);
+    w.Key("boardId");
+    w.Uint(report.boardId);
+    w.Key("boardIdReadable");
+    w.Bool(report.boardId != EEPromReader::kUnreadableBoardId);
+    w.Key("flag");
+    w.Uint(report.Flag());
+    w.Key("flagState");
+    w.String(report.Flag() == EEPromLayout::kFlagSet     ? "set"
+             : report.Flag() == EEPromLayout::kFlagClear ? "clear"
+                                                         : "other");
+    w.Key("directory");
+    w.StartArray();
+    for (size_t i = 0; i < report.stored.size(); ++i) {
+        w.StartObject();
+        w.Key("index");
+        w.Uint64(i);
+        w.Key("stored");
+        JsonEntry(w, report.stored[i]);
+        w.Key("inUse");
+        JsonEntry(w, i < report.inUse.size() ? report.inUse[i] : report.stored[i]);
+        w.Key("repairedFrom");
+        if (report.Repaired(i))
+            JsonEntry(w, report.found[i]);
+        else
+            w.Null();
+        w.EndObject();
+    }
+    w.EndArray();
+    w.Key("regions");
+    w.StartArray();
+    for (const RegionCheck& region : report.regions) {
+        w.StartObject();
+        w.Key("index");
+        w.Uint64(region.index);
+        w.Key("offset");
+        w.Uint(region.entry.offset);
+        w.Key("length");
+        w.Uint(region.entry.length);
+        w.Key("status");
+        w.String(!region.Readable()              ? "unreadable"
+                 : !region.HasCrc()              ? "tooShort"
+                 : region.crc == region.computed ? "ok"
+                                                 : "badCrc");
+        if (region.HasCrc()) {
+            w.Key("payloadLength");
+            w.Uint64(region.readLength - EEPromLayout::kCrcSize);
+            w.Key("crc");
+            w.Uint(region.crc);
+            w.Key("computedCrc");
+            w.Uint(region.computed);
+        }
+        w.EndObject();
+    }
+    w.EndArray();
+    w.EndObject();
+    output.Print(buffer);
+}
+
+// A failure of `eeprom show --json`: the error document, exit 1 as without --json.
+void FailShow(CommandContext& ctx, JsonOutput& output, const std::string& message) {
+    Fail(ctx, message);
+    if (!output.enabled())
+        return;
+    rapidjson::StringBuffer buffer;
+    JsonWriter w(buffer);
+    w.StartObject();
+    JsonMember(w, "error", "eeprom: " + message);
+    w.EndObject();
+    output.Print(buffer);
+}
+
+void RunShow(const EepromArgs& args, CommandContext& ctx) {
+    JsonOutput output(args.json);
+    const fs::path device = UseDevice(args.device);
+    EepromReport report;
+    // The header as it was before any handler opened the EEPROM: opening one
+    // repairs a missing directory entry 0 and may write the repair.
+    std::string before;
+    const bool readBefore =
+        platform::host::ReadFileBelow(device.string(), "hw/eeprom.bin", EEPromLayout::kSize,
+                                      before) == platform::host::kFileRead &&
+        before.size() >= EEPromLayout::kHeaderSize;
+    report.boardId = EEPromReader::ReadBoardId();
+    std::unique_ptr<WecEEPromHandler> handler(new WecEEPromHandler());
+    if (!handler->IsOpen())
+        return FailShow(ctx, output, kNoEepromDevice);
+    report.header = handler->Read(0, EEPromLayout::kHeaderSize);
+    if (report.header.size() != EEPromLayout::kHeaderSize)
+        return FailShow(ctx, output,
+                        "the EEPROM header cannot be read (hw/eeprom.bin missing or short)");
+    report.inUse = handler->Directory();
+    report.stored = DirectoryOf(report.header.data());
+    if (readBefore)
+        report.found = DirectoryOf(reinterpret_cast<const uint8_t*>(before.data()));
+    for (size_t i = 0; i < report.stored.size(); ++i) {
+        if (!report.stored[i].IsPresent())
+            continue;
+        RegionCheck region;
+        region.index = i;
+        region.entry = report.stored[i];
+        const ByteVector bytes = handler->Read(region.entry.offset, region.entry.length);
+        region.readLength = bytes.size();
+        if (region.HasCrc()) {
+            region.crc = static_cast<uint16_t>(bytes[0] | (bytes[1] << 8));
+            region.computed = Crc16::Compute(bytes.data() + EEPromLayout::kCrcSize,
+                                             bytes.size() - EEPromLayout::kCrcSize);
+        }
+        report.regions.push_back(region);
+    }
+    if (args.json)
+        PrintShowJson(device, report, output);
+    else
+        PrintShowText(report);
 }
 
 void RunSetBoardId(const EepromArgs& args, CommandContext& ctx) {
@@ -320,21 +465,25 @@ struct EepromCommand {
     bool index;
     bool file;
     bool boardId;
+    bool json;
     EepromRunner run;
 };
 
 const EepromCommand kEepromCommands[] = {
     {"show", "Print the header, board id, directory and each region with its CRC check", false,
-     false, false, RunShow},
-    {"set-board-id", "Write board id N (0..65535) into the header", false, false, true,
+     false, false, true, RunShow},
+    {"set-board-id", "Write board id N (0..65535) into the header", false, false, true, false,
      RunSetBoardId},
-    {"write-region", "Store FILE as region I (0..2) behind its CRC", true, true, false,
+    {"write-region", "Store FILE as region I (0..2) behind its CRC", true, true, false, false,
      RunWriteRegion},
-    {"read-region", "Copy region I, CRC bytes first, to FILE", true, true, false, RunReadRegion},
-    {"verify-region", "Exit 0 when region I's payload equals FILE", true, true, false,
+    {"read-region", "Copy region I, CRC bytes first, to FILE", true, true, false, false,
+     RunReadRegion},
+    {"verify-region", "Exit 0 when region I's payload equals FILE", true, true, false, false,
      RunVerifyRegion},
-    {"format", "Erase the EEPROM and write the format marker", false, false, false, RunFormat},
-    {"dump-header", "Copy the 64-byte header block to FILE", false, true, false, RunDumpHeader},
+    {"format", "Erase the EEPROM and write the format marker", false, false, false, false,
+     RunFormat},
+    {"dump-header", "Copy the 64-byte header block to FILE", false, true, false, false,
+     RunDumpHeader},
 };
 
 }  // namespace
@@ -355,6 +504,8 @@ void AddEepromCommands(CLI::App& app, CommandContext& ctx) {
             sub->add_option("I", args->index, "region index 0, 1 or 2")->required();
         if (command.file)
             sub->add_option("FILE", args->file, "a file of this machine")->required();
+        if (command.json)
+            sub->add_flag("--json", args->json, "print one JSON document");
         const EepromRunner run = command.run;
         sub->callback([args, run, &ctx] {
             ctx.exitCode = kExitOk;

@@ -5,7 +5,9 @@
 #include <vector>
 
 #include "app.h"
+#include "json_output.h"
 #include "sim/installer.h"
+#include "sim/upgrade_ui.h"
 
 namespace fwsetup {
 namespace {
@@ -16,6 +18,7 @@ struct InstallArgs {
     std::string device;
     std::string module;
     std::string package;
+    bool json = false;
     CLI::Option* moduleOption = nullptr;
 };
 
@@ -28,34 +31,23 @@ std::string RunText(const sim::ProgramRun& run) {
     return run.program + " exited " + std::to_string(run.exitCode);
 }
 
+// Install_Exit reports code 27 for a rejected nested cabinet and goes on,
+// and for a failed action, after which it returns 1.
+const uint8_t kSetupStepFailed = 27;
+std::vector<std::string> ReportedSteps(const sim::InstallResult& result) {
+    std::vector<std::string> reported;
+    if (sim::CabinetRejected(result))
+        reported.push_back("installing the nested cabinet (" +
+                           RunText(*sim::CabinetLoaderRun(result)) + ")");
+    if (result.exitResult != 0)
+        reported.push_back("the package's action");
+    return reported;
+}
+
 // Long lists of copied files are cut short; failures are always shown in full.
 const size_t kCopiedFilesShown = 20;
 
-void RunInstall(const InstallArgs& args, CommandContext& ctx) {
-    if (args.device.empty())
-        throw UsageError("install: --device must not be empty");
-    if (args.package.empty())
-        throw UsageError("install: PKG must not be empty");
-    if (args.moduleOption->count() > 0 && args.module.empty())
-        throw UsageError("install: --module must not be empty");
-    sim::InstallOptions options;
-    options.device = args.device;
-    options.package = args.package;
-    options.module = args.module;
-    const fs::path module =
-        args.module.empty() ? fs::path(args.package) / "setup.so" : fs::path(args.module);
-    // Steps are shown as they start; the inputs have been checked by the first one.
-    bool first = true;
-    options.onStep = [&](const std::string& step) {
-        if (first) {
-            std::cout << "installing " << args.package << " (module " << module.string() << ") on "
-                      << args.device << "\n";
-            first = false;
-        }
-        std::cout << "  " << step << std::endl;
-    };
-    const sim::InstallResult result = sim::InstallPackage(options);
-
+void PrintText(const sim::InstallResult& result) {
     std::cout << "Install_Init returned " << result.initResult << "\n";
     std::cout << "copied " << result.copiedFiles.size() << " file(s)";
     if (!result.createdFolders.empty()) {
@@ -74,14 +66,7 @@ void RunInstall(const InstallArgs& args, CommandContext& ctx) {
     for (const sim::ProgramRun& run : result.programs)
         std::cout << "  ran " << RunText(run) << "\n";
 
-    // Install_Exit reports code 27 for a rejected nested cabinet and goes on,
-    // and for a failed action, after which it returns 1.
-    std::vector<std::string> reported;
-    if (sim::CabinetRejected(result))
-        reported.push_back("installing the nested cabinet (" +
-                           RunText(*sim::CabinetLoaderRun(result)) + ")");
-    if (result.exitResult != 0)
-        reported.push_back("the package's action");
+    const std::vector<std::string> reported = ReportedSteps(result);
     std::cout << "Install_Exit returned " << result.exitResult;
     if (reported.empty()) {
         std::cout << " (done)\n";
@@ -91,7 +76,96 @@ void RunInstall(const InstallArgs& args, CommandContext& ctx) {
             std::cout << (i == 0 ? " " : "; ") << reported[i];
         std::cout << "\n";
     }
+}
+
+void PrintJson(const InstallArgs& args, const fs::path& module, const sim::InstallResult& result,
+               int exitCode, JsonOutput& output) {
+    rapidjson::StringBuffer buffer;
+    JsonWriter w(buffer);
+    w.StartObject();
+    JsonMember(w, "device", args.device);
+    JsonMember(w, "package", args.package);
+    JsonMember(w, "module", module.string());
+    w.Key("exitCode");
+    w.Int(exitCode);
+    w.Key("initResult");
+    w.Int(result.initResult);
+    w.Key("exitResult");
+    w.Int(result.exitResult);
+    w.Key("copiedFiles");
+    JsonStrings(w, result.copiedFiles);
+    w.Key("createdFolders");
+    JsonStrings(w, result.createdFolders);
+    w.Key("failedFiles");
+    JsonStrings(w, result.failedFiles);
+    w.Key("programs");
+    w.StartArray();
+    for (const sim::ProgramRun& run : result.programs) {
+        w.StartObject();
+        JsonMember(w, "program", run.program);
+        w.Key("started");
+        w.Bool(run.started);
+        w.Key("exitCode");
+        if (run.started && run.exitKnown)
+            w.Uint(run.exitCode);
+        else
+            w.Null();
+        w.EndObject();
+    }
+    w.EndArray();
+    const std::vector<std::string> reported = ReportedSteps(result);
+    w.Key("reportedSteps");
+    w.StartArray();
+    for (const std::string& step : reported) {
+        w.StartObject();
+        JsonMember(w, "step", step);
+        w.Key("code");
+        w.Uint(kSetupStepFailed);
+        JsonMember(w, "codeName", sim::ProgressCodeName(kSetupStepFailed));
+        w.EndObject();
+    }
+    w.EndArray();
+    w.Key("progressCodes");
+    w.StartArray();
+    for (size_t i = 0; i < reported.size(); ++i)
+        w.Uint(kSetupStepFailed);
+    w.EndArray();
+    w.EndObject();
+    output.Print(buffer);
+}
+
+void RunInstall(const InstallArgs& args, CommandContext& ctx) {
+    JsonOutput output(args.json);
+    if (args.device.empty())
+        throw UsageError("install: --device must not be empty");
+    if (args.package.empty())
+        throw UsageError("install: PKG must not be empty");
+    if (args.moduleOption->count() > 0 && args.module.empty())
+        throw UsageError("install: --module must not be empty");
+    sim::InstallOptions options;
+    options.device = args.device;
+    options.package = args.package;
+    options.module = args.module;
+    const fs::path module =
+        args.module.empty() ? fs::path(args.package) / "setup.so" : fs::path(args.module);
+    // Steps are shown as they start; the inputs have been checked by the first one.
+    bool first = true;
+    if (!args.json) {
+        options.onStep = [&](const std::string& step) {
+            if (first) {
+                std::cout << "installing " << args.package << " (module " << module.string()
+                          << ") on " << args.device << "\n";
+                first = false;
+            }
+            std::cout << "  " << step << std::endl;
+        };
+    }
+    const sim::InstallResult result = sim::InstallPackage(options);
     ctx.exitCode = result.exitResult == 0 ? kExitOk : kExitFailed;
+    if (args.json)
+        PrintJson(args, module, result, ctx.exitCode, output);
+    else
+        PrintText(result);
 }
 
 }  // namespace
@@ -112,6 +186,7 @@ void AddInstallCommand(CLI::App& app, CommandContext& ctx) {
     args->moduleOption =
         install->add_option("--module", args->module, "the setup module (default PKG/setup.so)");
     install->add_option("PKG", args->package, "the package folder (setup.so, files/)")->required();
+    install->add_flag("--json", args->json, "print one JSON document");
     install->callback([args, &ctx] { RunInstall(*args, ctx); });
 }
 

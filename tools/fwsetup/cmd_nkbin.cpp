@@ -2,7 +2,8 @@
 //
 //   check FILE        the module's checks (structure, checksums, "ECEC", file type)
 //                     and the imaging tool's (every record inside the image, the
-//                     image fits a flash slot); exit 0 valid, 1 invalid
+//                     image fits a flash slot); exit 0 valid, 1 invalid;
+//                     --json: one JSON document
 //   make ...          builds a valid image from raw data files
 //   flatten FILE OUT  the flat image a flash slot receives, and its MD5
 #include <fstream>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "app.h"
+#include "json_output.h"
 #include "output_file.h"
 #include "sim/file_digest.h"
 #include "sim/kernel_image.h"
@@ -22,25 +24,70 @@ namespace {
 
 namespace fs = std::filesystem;
 
-void RunCheck(const std::string& file, CommandContext& ctx) {
+struct CheckArgs {
+    std::string file;
+    bool json = false;
+};
+
+void PrintCheckJson(const std::string& file, const sim::KernelImageReport& report, int exitCode,
+                    JsonOutput& output) {
+    rapidjson::StringBuffer buffer;
+    JsonWriter w(buffer);
+    w.StartObject();
+    JsonMember(w, "file", file);
+    w.Key("exitCode");
+    w.Int(exitCode);
+    w.Key("valid");
+    w.Bool(report.Valid());
+    w.Key("refusedBy");
+    if (!report.moduleFault.empty())
+        w.String("module");
+    else if (!report.imagingFault.empty())
+        w.String("imagingTool");
+    else
+        w.Null();
+    w.Key("fault");
+    if (!report.Valid())
+        JsonString(w, report.moduleFault.empty() ? report.imagingFault : report.moduleFault);
+    else
+        w.Null();
+    if (report.Valid()) {
+        const sim::KernelImageLayout& layout = report.layout;
+        JsonMember(w, "signature", std::string(1, layout.signature) + "000FF");
+        w.Key("start");
+        w.Uint(layout.start);
+        w.Key("length");
+        w.Uint(layout.length);
+        w.Key("records");
+        w.Uint(report.check.records);
+        w.Key("endRecordOffset");
+        w.Uint64(layout.endRecordOffset);
+    }
+    w.EndObject();
+    output.Print(buffer);
+}
+
+void RunCheck(const CheckArgs& args, CommandContext& ctx) {
+    JsonOutput output(args.json);
+    const std::string& file = args.file;
     sim::CommandFiles().Input("FILE", file);
     const sim::KernelImageReport report = sim::CheckKernelImageFile(file);
+    ctx.exitCode = report.Valid() ? kExitOk : kExitFailed;
+    if (args.json)
+        return PrintCheckJson(file, report, ctx.exitCode, output);
     if (!report.moduleFault.empty()) {
         std::cout << "invalid: " << report.moduleFault << "\n";
-        ctx.exitCode = kExitFailed;
         return;
     }
     if (!report.imagingFault.empty()) {
         std::cout << "invalid: the module accepts it, the imaging tool refuses it: "
                   << report.imagingFault << "\n";
-        ctx.exitCode = kExitFailed;
         return;
     }
     const sim::KernelImageLayout& layout = report.layout;
     std::cout << "valid: " << layout.signature << "000FF image, start " << sim::Hex32(layout.start)
               << ", length " << layout.length << " bytes, " << report.check.records
               << " record(s), end record at offset " << layout.endRecordOffset << "\n";
-    ctx.exitCode = kExitOk;
 }
 
 // The image length field of a built image.
@@ -142,14 +189,15 @@ void AddNkbinCommands(CLI::App& app, CommandContext& ctx) {
         "rules too: every record inside the image and the image no longer than the simulated "
         "flash slot (256 MiB). make refuses an image that check would reject.");
 
-    auto checkFile = std::make_shared<std::string>();
+    auto checkArgs = std::make_shared<CheckArgs>();
     CLI::App* check = nkbin->add_subcommand(
         "check",
         "Would the module and the imaging tool accept FILE? The module's checks (structure, "
         "checksums, \"ECEC\", file type) and the imaging tool's rules (every record inside the "
         "image, at most 256 MiB for the flash slot), in one read. Exit 0 valid, 1 invalid");
-    check->add_option("FILE", *checkFile, "the kernel image")->required();
-    check->callback([checkFile, &ctx] { RunCheck(*checkFile, ctx); });
+    check->add_option("FILE", checkArgs->file, "the kernel image")->required();
+    check->add_flag("--json", checkArgs->json, "print one JSON document");
+    check->callback([checkArgs, &ctx] { RunCheck(*checkArgs, ctx); });
 
     auto make = std::make_shared<MakeArgs>();
     CLI::App* makeCmd = nkbin->add_subcommand(

@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "app.h"
+#include "json_output.h"
 #include "sim/installer.h"
 #include "sim/upgrade_series.h"
 
@@ -15,6 +16,7 @@ namespace fs = std::filesystem;
 struct UpgradeArgs {
     std::string device;
     std::vector<std::string> packages;
+    bool json = false;
 };
 
 // Prints text indented under a package's line.
@@ -25,7 +27,35 @@ void PrintIndented(const std::string& text) {
         std::cout << "    | " << line << "\n";
 }
 
+void PrintJson(const sim::UpgradeSeriesOptions& options, const sim::UpgradeSeriesResult& result,
+               int exitCode, JsonOutput& output) {
+    rapidjson::StringBuffer buffer;
+    JsonWriter w(buffer);
+    w.StartObject();
+    JsonMember(w, "device", options.device.string());
+    w.Key("exitCode");
+    w.Int(exitCode);
+    w.Key("complete");
+    w.Bool(result.ok());
+    w.Key("stoppedAt");
+    if (result.failed)
+        w.Uint64(*result.failed);
+    else
+        w.Null();
+    w.Key("packages");
+    w.StartArray();
+    for (const sim::PackageOutcome& outcome : result.packages) {
+        w.StartObject();
+        JsonPackageOutcome(w, outcome);
+        w.EndObject();
+    }
+    w.EndArray();
+    w.EndObject();
+    output.Print(buffer);
+}
+
 void RunUpgrade(const UpgradeArgs& args, CommandContext& ctx) {
+    JsonOutput output(args.json);
     if (args.device.empty())
         throw UsageError("upgrade: --device must not be empty");
     std::error_code ec;
@@ -50,6 +80,12 @@ void RunUpgrade(const UpgradeArgs& args, CommandContext& ctx) {
 
     size_t number = 0;
     const size_t total = options.packages.size();
+    if (args.json) {
+        const sim::UpgradeSeriesResult result = sim::RunUpgradeSeries(options);
+        ctx.exitCode = result.ok() ? kExitOk : kExitFailed;
+        PrintJson(options, result, ctx.exitCode, output);
+        return;
+    }
     options.onPackage = [&](const sim::PackageOutcome& outcome) {
         ++number;
         std::cout << "[" << number << "/" << total << "] " << outcome.package.string() << ": "
@@ -94,6 +130,7 @@ void AddUpgradeCommand(CLI::App& app, CommandContext& ctx) {
         ->required();
     upgrade->add_option("PKG", args->packages, "package folders, in installation order")
         ->required();
+    upgrade->add_flag("--json", args->json, "print one JSON document");
     upgrade->callback([args, &ctx] { RunUpgrade(*args, ctx); });
 }
 
