@@ -8,6 +8,9 @@
 // The files are written once into a temporary device folder (so they are in the
 // page cache for every contender) and removed at the end. After the run the
 // ratios and the peak resident memory are printed.
+//
+//   bench_kernel_check --prepare DEVICE                  only write the two files
+//   bench_kernel_check --memory-probe=check|md5|idle DEVICE   one job, prints ru_maxrss
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <stdlib.h>
@@ -246,6 +249,16 @@ int main(int argc, char** argv) {
     const std::string probe = "--memory-probe=";
     if (argc == 3 && std::string(argv[1]).compare(0, probe.size(), probe) == 0) {
         return RunMemoryProbe(argv[1] + probe.size(), argv[2]);
+    }
+    // The files of a whole-process run (scripts/bench) in the device folder DEVICE.
+    if (argc == 3 && std::string(argv[1]) == "--prepare") {
+        const fs::path device = argv[2];
+        fs::create_directories(device / "fs" / "boot");
+        fs::create_directories(device / "fs" / "store");
+        fs::create_directories(device / "hw");
+        WriteImage((device / "fs" / "boot" / "nk.bin").string());
+        WriteHashFile((device / "fs" / "store" / "big.bin").string());
+        return 0;
     }
     benchmark::Initialize(&argc, argv);
     const char* tmp = getenv("TMPDIR");

@@ -1,6 +1,7 @@
 // Unpacking a package payload: speed next to the lz4 command, and peak memory.
 //
 //   bench_payload_unpack [--size-mib N] [--runs N] [--dir DIR]
+//   bench_payload_unpack --prepare DIR N     only write the inputs for N MiB
 //
 // Makes firmware-like data (default 256 MiB), packs it into the payload format
 // and, with the lz4 command, into a linked-block LZ4 frame; then times
@@ -156,6 +157,17 @@ int main(int argc, char** argv) {
     if (argc == 4 && std::string(argv[1]) == "--unpack") {
         try {
             sim::UnpackPayloadFile(argv[2], argv[3]);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "%s\n", e.what());
+            return 1;
+        }
+        return 0;
+    }
+    // The inputs of a whole-process run (scripts/bench): DIR/data.bin, its
+    // payload DIR/data.lz4 and its lz4 frame DIR/data.frame.lz4.
+    if (argc == 4 && std::string(argv[1]) == "--prepare") {
+        try {
+            Prepare(argv[2], "data", std::stoull(argv[3]) << 20);
         } catch (const std::exception& e) {
             std::fprintf(stderr, "%s\n", e.what());
             return 1;

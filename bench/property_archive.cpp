@@ -2,6 +2,8 @@
 // the bare work on the same text, and peak memory.
 //
 //   bench_property_archive [--entries N] [--runs N] [--dir DIR]
+//   bench_property_archive --prepare DIR N            a printer of N entries in DIR
+//   bench_property_archive --child module|create|bare|idle DIR N   one run, prints VmHWM
 //
 // Writes an archive of N entries (default 2,000) on a fresh simulated printer,
 // then, best of R runs each:
@@ -198,6 +200,16 @@ int Child(const std::string& what, const fs::path& dir, unsigned n) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A printer with N entries in DIR/device for the children (scripts/bench).
+    if (argc == 4 && std::string(argv[1]) == "--prepare") {
+        try {
+            MakePrinter(argv[2], static_cast<unsigned>(std::stoul(argv[3])));
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "%s\n", e.what());
+            return 1;
+        }
+        return 0;
+    }
     if (argc == 5 && std::string(argv[1]) == "--child") {
         try {
             return Child(argv[2], argv[3], static_cast<unsigned>(std::stoul(argv[4])));
