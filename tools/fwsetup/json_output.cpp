@@ -3,11 +3,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <iostream>
 
 #include "app.h"
+#include "platform/host/safe_files.h"
 #include "sim/upgrade_series.h"
 
 namespace fwsetup {
@@ -72,19 +72,6 @@ void FlushStdout() {
     std::fflush(stdout);
 }
 
-bool WriteAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t written = write(fd, data, size);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        data += written;
-        size -= size_t(written);
-    }
-    return true;
-}
-
 }  // namespace
 
 JsonOutput::JsonOutput(bool enabled) : enabled_(enabled) {
@@ -110,7 +97,7 @@ void JsonOutput::Print(const rapidjson::StringBuffer& document) {
     FlushStdout();
     const std::string text = std::string(document.GetString(), document.GetSize()) + "\n";
     if (savedStdout_ >= 0)
-        WriteAll(savedStdout_, text.data(), text.size());
+        platform::host::WriteAllFd(savedStdout_, text.data(), text.size());
     else
         std::cout << text << std::flush;
 }
