@@ -1,6 +1,8 @@
 #include "kernel/kernel_image_check.h"
 
 #include <cstring>
+#include <memory>
+#include <new>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -116,7 +118,10 @@ bool CheckKernelImageStructure(Stream& stream, KernelImageCheck& check,
         return Refuse(check, kKernelImageRangeOverflow);
     }
 
-    ByteVector buffer(kKernelImageWorkingBufferSize);
+    // Left uninitialised: every byte summed has been read into it first.
+    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kKernelImageWorkingBufferSize]);
+    if (!buffer)
+        return Refuse(check, kKernelImageNoMemory);
     uint64_t offset = kKernelImageHeaderSize;
     for (uint32_t index = 0;; ++index) {
         check.recordIndex = index;
@@ -140,10 +145,10 @@ bool CheckKernelImageStructure(Stream& stream, KernelImageCheck& check,
             const uint32_t piece = remaining < kKernelImageWorkingBufferSize
                                        ? remaining
                                        : kKernelImageWorkingBufferSize;
-            if (!ReadFully(stream, &buffer[0], piece)) {
+            if (!ReadFully(stream, buffer.get(), piece)) {
                 return Refuse(check, kKernelImageRecordDataShort);
             }
-            sum += SumKernelImageBytes(&buffer[0], piece);
+            sum += SumKernelImageBytes(buffer.get(), piece);
             remaining -= piece;
         }
         check.recordSum = sum;
@@ -192,6 +197,8 @@ const char* KernelImageFaultText(KernelImageFault fault) {
         case kKernelImageTypeWrong:
             return "not a BIN file: the byte after the signature (start address's lowest byte) is "
                    "not 0";
+        case kKernelImageNoMemory:
+            return "no memory for the 1 MiB working buffer";
     }
     return "unknown fault";
 }

@@ -42,6 +42,7 @@ enum KernelImageFault {
     kKernelImageMarkerShort,        // bytes 43..46 cannot be read
     kKernelImageMarkerWrong,        // bytes 43..46 are not "ECEC"
     kKernelImageTypeWrong,          // not a "bin" file (the byte after the signature)
+    kKernelImageNoMemory,           // the working buffer could not be had
 };
 
 // What a check found: the fault and, for record faults, the record concerned.

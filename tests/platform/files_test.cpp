@@ -473,4 +473,52 @@ TEST(PlatformFiles, FileStreamsOpenFilesOnly) {
     EXPECT_FALSE(device.Exists("/none"));
 }
 
+// Reads of any size, small ones through the stream's buffer and large ones
+// straight into the caller's memory, give the file's bytes in order, and the
+// position the stream reports stays true.
+TEST(PlatformFiles, FileStreamReadsOfMixedSizesGiveTheBytesInOrder) {
+    std::string bytes(200000, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+    const std::vector<std::vector<std::streamsize>> plans = {
+        {200000},
+        {1, 65536, 65535, 70000},
+        {7, 8, 131072, 1000, 70000},
+        {65536, 65536, 65536, 65536},
+        {3, 199990, 100},
+    };
+    for (const std::vector<std::streamsize>& plan : plans) {
+        TempDevice device;
+        device.Write("/boot/big.bin", bytes);
+        std::unique_ptr<platform::FileBuffer> in =
+            platform::OpenFileBuffer(W("\\boot\\big.bin"), std::ios::in);
+        ASSERT_NE(in, nullptr);
+        std::string got;
+        for (std::streamsize size : plan) {
+            std::string piece(static_cast<size_t>(size), '\0');
+            piece.resize(static_cast<size_t>(in->sgetn(&piece[0], size)));
+            got += piece;
+            EXPECT_EQ(in->pubseekoff(0, std::ios::cur, std::ios::in),
+                      std::streampos(static_cast<std::streamoff>(got.size())));
+        }
+        ASSERT_EQ(got.size(), bytes.size()) << "plan starting " << plan.front();
+        EXPECT_TRUE(got == bytes) << "plan starting " << plan.front();
+    }
+
+    // Reading on after a write in the middle of the file sees the write.
+    TempDevice device;
+    device.Write("/boot/big.bin", bytes);
+    std::unique_ptr<platform::FileBuffer> file =
+        platform::OpenFileBuffer(W("\\boot\\big.bin"), std::ios::in | std::ios::out);
+    ASSERT_NE(file, nullptr);
+    std::string head(10, '\0');
+    ASSERT_EQ(file->sgetn(&head[0], 10), 10);
+    ASSERT_EQ(file->sputn("XYZ", 3), 3);
+    std::string rest(bytes.size(), '\0');
+    rest.resize(
+        static_cast<size_t>(file->sgetn(&rest[0], static_cast<std::streamsize>(rest.size()))));
+    EXPECT_EQ(rest.size(), bytes.size() - 13);
+    EXPECT_TRUE(head + "XYZ" + rest == bytes.substr(0, 10) + "XYZ" + bytes.substr(13));
+}
+
 }  // namespace

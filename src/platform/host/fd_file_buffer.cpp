@@ -118,6 +118,47 @@ FdFileBuffer::int_type FdFileBuffer::underflow() {
     return traits_type::to_int_type(*gptr());
 }
 
+std::streamsize FdFileBuffer::xsgetn(char* data, std::streamsize count) {
+    std::streamsize done = 0;
+    while (done < count) {
+        const std::streamsize buffered = egptr() - gptr();
+        if (buffered > 0) {
+            const std::streamsize take = buffered < count - done ? buffered : count - done;
+            std::memcpy(data + done, gptr(), static_cast<size_t>(take));
+            gbump(static_cast<int>(take));
+            done += take;
+            continue;
+        }
+        const size_t left = static_cast<size_t>(count - done);
+        // Less than a buffer's worth comes through the buffer; more goes straight
+        // to the caller's memory, saving a copy of every byte.
+        if (left < buffer_.size()) {
+            if (traits_type::eq_int_type(underflow(), traits_type::eof()))
+                break;
+            continue;
+        }
+        if (fd_ < 0 || !readable_)
+            break;
+        if (Writing() && !FlushOut())
+            break;
+        if (!On()) {
+            failed_ = true;
+            break;
+        }
+        ssize_t n;
+        do {
+            n = read(fd_, data + done, left);
+        } while (n < 0 && errno == EINTR);
+        if (n <= 0) {
+            if (n < 0)
+                failed_ = true;
+            break;
+        }
+        done += n;
+    }
+    return done;
+}
+
 FdFileBuffer::int_type FdFileBuffer::overflow(int_type c) {
     if (!StartWriting())
         return traits_type::eof();

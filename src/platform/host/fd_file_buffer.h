@@ -15,8 +15,9 @@ namespace platform {
 namespace host {
 
 // One buffer of 64 KiB serves reading or writing at a time; switching between
-// them, seeking and closing hand buffered bytes to the file first. A write
-// larger than the buffer goes to the file in one transfer.
+// them, seeking and closing hand buffered bytes to the file first. A read or
+// a write larger than the buffer goes between the caller's memory and the file
+// directly.
 class FdFileBuffer : public FileBuffer {
   public:
     // Takes fd over. A watched buffer belongs to the platform's file calls: its
@@ -31,6 +32,7 @@ class FdFileBuffer : public FileBuffer {
 
   protected:
     int_type underflow();
+    std::streamsize xsgetn(char* data, std::streamsize count);
     int_type overflow(int_type c);
     int sync();
     std::streamsize xsputn(const char* data, std::streamsize count);
