@@ -747,7 +747,8 @@ void RunDemo(const std::string& keep, CommandContext& ctx) {
             (!fs::is_directory(workspace, ec) || !fs::is_empty(workspace, ec))) {
             throw UsageError("--keep: '" + keep + "' must be a new or empty folder");
         }
-        fs::create_directories(workspace);
+        if (!fs::create_directories(workspace, ec) && ec)
+            throw UsageError("--keep: cannot make '" + keep + "': " + ec.message());
     }
 
     bool allDone = true;
