@@ -11,7 +11,6 @@
 // the user.
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
-#include <sys/stat.h>
 
 #include <filesystem>
 #include <map>
@@ -79,23 +78,6 @@ struct Workspace {
         return path.empty() ? arg : path;
     }
 };
-
-// Every entry below top (links not followed) with what a write, a replacement
-// or a new mode would change; cheaper than reading the printer's programs.
-std::map<std::string, std::string> Entries(const fs::path& top) {
-    std::map<std::string, std::string> entries;
-    std::error_code ec;
-    for (fs::recursive_directory_iterator it(top, ec), end; !ec && it != end; it.increment(ec)) {
-        struct stat st;
-        if (lstat(it->path().c_str(), &st) != 0)
-            continue;
-        entries[it->path().lexically_relative(top).string()] =
-            std::to_string(st.st_mode) + " " + std::to_string(st.st_ino) + " " +
-            std::to_string(st.st_size) + " " + std::to_string(st.st_mtim.tv_sec) + "." +
-            std::to_string(st.st_mtim.tv_nsec);
-    }
-    return entries;
-}
 
 void Prepare(const Workspace& w, const fs::path& scratch) {
     fwtest::WriteHostFile(w.root / "in" / "text.json", "{\"text\": \"an input\"}");
@@ -407,8 +389,8 @@ TEST_P(BadInputs, SayWhatIsWrongInOneLineAndChangeNothing) {
     Prepare(w, scratch.Root());
     if (HasFatalFailure())
         return;
-    const std::map<std::string, std::string> before = Entries(work.Root());
-    const std::map<std::string, std::string> beside = Entries(scratch.Root());
+    const std::map<std::string, std::string> before = fwtest::FolderStamps(work.Root());
+    const std::map<std::string, std::string> beside = fwtest::FolderStamps(scratch.Root());
 
     for (const BadInput& c : group.cases) {
         std::vector<std::string> args;
@@ -438,8 +420,9 @@ TEST_P(BadInputs, SayWhatIsWrongInOneLineAndChangeNothing) {
         } else {
             EXPECT_EQ(run.out, "");
         }
-        EXPECT_EQ(Entries(work.Root()), before) << "the workspace changed";
-        EXPECT_EQ(Entries(scratch.Root()), beside) << "something was left beside the run";
+        EXPECT_EQ(fwtest::FolderStamps(work.Root()), before) << "the workspace changed";
+        EXPECT_EQ(fwtest::FolderStamps(scratch.Root()), beside)
+            << "something was left beside the run";
     }
 }
 
