@@ -16,6 +16,10 @@ std::string ReadHostFile(const std::filesystem::path& path);
 // Every entry below top (links not followed): its mode, then its link target
 // or, for a file, its contents; keyed by the path relative to top.
 std::map<std::string, std::string> FolderInventory(const std::filesystem::path& top);
+// The same entries with what a write, a replacement or a change of mode
+// alters (mode, inode, size, modification time) instead of the contents: for
+// folders whose files are too large to read after every step.
+std::map<std::string, std::string> FolderStamps(const std::filesystem::path& top);
 
 }  // namespace fwtest
 

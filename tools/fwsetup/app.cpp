@@ -82,6 +82,26 @@ std::string SubcommandError(CLI::App& app) {
     return path + ": a subcommand is needed (one of: " + names + ")";
 }
 
+// Every option that takes a value refuses an empty one ("--files ''" is a slip,
+// not "no folder"), before any command runs. Positional arguments are the
+// commands' own: some take "" on purpose (fpga run's DATA).
+void RefuseEmptyValues(CLI::App& app) {
+    for (CLI::Option* option : app.get_options()) {
+        if (!option->nonpositional() || option->get_items_expected_max() == 0)
+            continue;
+        const std::string name = option->get_name();
+        option->check(CLI::Validator(
+            [name](std::string& value) {
+                if (value.empty())
+                    throw UsageError(name + " must not be empty");
+                return std::string();
+            },
+            ""));
+    }
+    for (CLI::App* sub : app.get_subcommands({}))
+        RefuseEmptyValues(*sub);
+}
+
 }  // namespace
 
 uint64_t ParseUnsignedNumber(const std::string& what, const std::string& text, uint64_t maximum) {
@@ -162,6 +182,7 @@ int Main(int argc, char** argv) {
     app.require_subcommand(1);
     for (CommandGroup add : kCommandGroups)
         add(app, ctx);
+    RefuseEmptyValues(app);
 
     try {
         app.parse(argc, argv);
@@ -174,6 +195,10 @@ int Main(int argc, char** argv) {
         return Refuse(subcommand.empty() ? e.what() : subcommand, WantsJson(argc, argv));
     } catch (const UsageError& e) {
         return Refuse(e.what(), WantsJson(argc, argv));
+    } catch (const std::filesystem::filesystem_error& e) {
+        // The library's text names its own call; the user needs the path and why.
+        return Refuse("cannot use '" + e.path1().string() + "': " + e.code().message(),
+                      WantsJson(argc, argv));
     } catch (const std::exception& e) {
         return Refuse(e.what(), WantsJson(argc, argv));
     }

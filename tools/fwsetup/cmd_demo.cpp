@@ -875,7 +875,8 @@ void RunDemo(const DemoArgs& args, CommandContext& ctx) {
             (!fs::is_directory(workspace, ec) || !fs::is_empty(workspace, ec))) {
             throw UsageError("--keep: '" + keep + "' must be a new or empty folder");
         }
-        fs::create_directories(workspace);
+        if (!fs::create_directories(workspace, ec) && ec)
+            throw UsageError("--keep: cannot make '" + keep + "': " + ec.message());
     }
 
     std::ostream discard(nullptr);
