@@ -130,7 +130,6 @@ const Group kGroups[] = {
          {{"device", "init", "OUTDIR/new", "--region0", "MISSING"}, "--region0: no file"},
          {{"device", "init", "OUTDIR/new", "--region0", "DIR"}, "--region0: no file"},
          {{"device", "init", "OUTDIR/new", "--region0", "UNDERFILE"}, "--region0: no file"},
-         {{"device", "init", "OUTDIR/new", "--product", ""}, "--product must not be empty"},
          {{"device", "init", "OUTDIR/new", "--no-eeprom", "--board-id", "3"}, "drop --no-eeprom"},
          {{"device", "init", "OUTDIR/new", "--no-region0", "--region0", "TEXT"}, "exclude"},
          {{"device", "init", "OUTDIR/new", "--frob"}, "--frob"},

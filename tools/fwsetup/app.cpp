@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <iostream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -85,9 +86,15 @@ std::string SubcommandError(CLI::App& app) {
 // Every option that takes a value refuses an empty one ("--files ''" is a slip,
 // not "no folder"), before any command runs. Positional arguments are the
 // commands' own: some take "" on purpose (fpga run's DATA).
+std::set<const CLI::Option*>& EmptyValuesAllowed() {
+    static std::set<const CLI::Option*> options;
+    return options;
+}
+
 void RefuseEmptyValues(CLI::App& app) {
     for (CLI::Option* option : app.get_options()) {
-        if (!option->nonpositional() || option->get_items_expected_max() == 0)
+        if (!option->nonpositional() || option->get_items_expected_max() == 0 ||
+            EmptyValuesAllowed().count(option))
             continue;
         const std::string name = option->get_name();
         option->check(CLI::Validator(
@@ -103,6 +110,10 @@ void RefuseEmptyValues(CLI::App& app) {
 }
 
 }  // namespace
+
+void AllowEmptyValue(CLI::Option* option) {
+    EmptyValuesAllowed().insert(option);
+}
 
 uint64_t ParseUnsignedNumber(const std::string& what, const std::string& text, uint64_t maximum) {
     const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');

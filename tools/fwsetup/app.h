@@ -34,6 +34,10 @@ struct CommandContext {
 // path. Throws UsageError when it is not a simulated printer (no fs/ and hw/).
 std::filesystem::path UseDevice(const std::string& device);
 
+// An option whose empty value means something (an empty product name): every
+// other option that takes a value refuses an empty one.
+void AllowEmptyValue(CLI::Option* option);
+
 // text with every byte that does not belong to a UTF-8 sequence replaced by
 // U+FFFD, for JSON output.
 std::string ValidUtf8(const std::string& text);

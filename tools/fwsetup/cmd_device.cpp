@@ -120,7 +120,8 @@ void AddDeviceCommands(CLI::App& app, CommandContext& ctx) {
     args->productOption = init->add_option(
         "--product", args->product,
         std::string("the product name of the default peripheral configuration (default ") +
-            sim::kDefaultProductName + ")");
+            sim::kDefaultProductName + "; empty for a configuration whose product name is empty)");
+    AllowEmptyValue(args->productOption);
     init->add_flag("--no-eeprom", args->noEeprom, "the board has no readable EEPROM");
     init->callback([args, &ctx] { RunDeviceInit(*args, ctx); });
 }
