@@ -14,7 +14,7 @@ ctest --preset asan -j "$jobs"
 
 cmake --preset tsan -DFWSETUP_BUILD_BENCHMARKS=OFF >/dev/null
 cmake --build --preset tsan --target test_runtime test_platform test_properties test_periphconfig
-ctest --preset tsan -j "$jobs" -R '^(Runtime|PowerCut|PropertyThreads|JsonLock)'
+ctest --preset tsan -j "$jobs" -R '^(Runtime|PowerCut|PropertyThreads|JsonLock|ArchiveThreads|ManagerThreads|JsonPropertyArchiver|ArchiveFiles|PropertyFileStore|PropertyManager|PreviousBuildNumber|ArchivePowerCut|CreatePowerCut)'
 
 # A finding fails the run; its input is in build-fuzz/findings/ (scripts/fuzz).
 scripts/fuzz -j "$jobs" 20

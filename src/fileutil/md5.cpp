@@ -79,15 +79,19 @@ NString FileMd5(const WString& path) {
     return text;
 }
 
-bool VerifyDigest(const WString& path, const NString& expected) {
+bool SameDigest(const NString& actual, const NString& expected) {
     NString wanted = expected;
     StringOperation::ToUpper(wanted);
-    NString actual = FileMd5(path);
-    StringOperation::ToUpper(actual);
-    return actual == wanted;
+    NString upper = actual;
+    StringOperation::ToUpper(upper);
+    return upper == wanted;
 }
 
-bool VerifyWithSidecar(const WString& path, const WString& sidecarPath) {
+bool VerifyDigest(const WString& path, const NString& expected) {
+    return SameDigest(FileMd5(path), expected);
+}
+
+NString SidecarDigest(const WString& sidecarPath) {
     FileStream sidecar(sidecarPath, StreamMode::Read);
     NString expected;
     NString line;
@@ -98,5 +102,9 @@ bool VerifyWithSidecar(const WString& path, const WString& sidecarPath) {
         }
     }
     sidecar.Close();
-    return VerifyDigest(path, expected);
+    return expected;
+}
+
+bool VerifyWithSidecar(const WString& path, const WString& sidecarPath) {
+    return VerifyDigest(path, SidecarDigest(sidecarPath));
 }

@@ -33,8 +33,16 @@ NString ComputeMd5(const Md5ChunkReader& reader, uint32_t length);
 // Bytes that cannot be read are hashed as zeros.
 NString FileMd5(const WString& path);
 
+// True when the digest texts are equal once both are upper-cased.
+bool SameDigest(const NString& actual, const NString& expected);
+
 // True when FileMd5 of path equals expected, both upper-cased.
 bool VerifyDigest(const WString& path, const NString& expected);
+
+// The digest a sidecar holds: the text before the first space of its first line
+// that does not begin with "/"; empty when there is no such line or the sidecar
+// cannot be opened.
+NString SidecarDigest(const WString& sidecarPath);
 
 // VerifyDigest of path with the digest read from sidecarPath (empty when the
 // sidecar holds no line that does not begin with "/", or cannot be opened).

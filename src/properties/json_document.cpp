@@ -210,6 +210,10 @@ bool JsonDocument::ReadExact(ByteVector& buffer, Stream& stream, uint32_t n) {
     uint32_t got = 0;
     while (got < n) {
         const uint32_t piece = n - got < kReadPiece ? n - got : kReadPiece;
+        // Room for the terminating zero with the last piece, so that adding it
+        // does not move the whole text again.
+        if (piece == n - got)
+            buffer.reserve(static_cast<size_t>(n) + 1);
         buffer.resize(static_cast<size_t>(got) + piece);
         if (!ReadFully(stream, &buffer[got], piece)) {
             ByteVector().swap(buffer);

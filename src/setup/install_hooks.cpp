@@ -18,6 +18,7 @@
 #include "kernel/wec_kernel_binary.h"
 #include "package/lz4_decompressor.h"
 #include "package/process_executor.h"
+#include "properties/previous_build_number_property_creator.h"
 #include "setup/progress_channel.h"
 #include "setup/setup_paths.h"
 
@@ -46,10 +47,12 @@ void CleanFolder(const WString& folder) {
 
 typedef void (*InitAction)(const WString& lowerName);
 
-void RemoveSupersededFonts(const WString&) {
+// Deletes the superseded fonts, then records the build number of the firmware
+// being replaced.
+void PrepareOperatingSystem(const WString&) {
     for (size_t i = 0; i < kSupersededFontCount; ++i)
         FileOperation::RemoveFile(kSupersededFonts[i]);
-    // PreviousBuildNumberPropertyCreator::Create() follows here once the property store exists.
+    PreviousBuildNumberPropertyCreator::Create();
 }
 
 void CleanVexoApps(const WString&) {
@@ -72,7 +75,7 @@ struct InitRow {
 };
 
 const InitRow kInitRows[] = {
-    {{u"ospackagelayout", nullptr}, RemoveSupersededFonts},
+    {{u"ospackagelayout", nullptr}, PrepareOperatingSystem},
     {{u"vexoapps", nullptr}, CleanVexoApps},
     {{u"qtcommon", nullptr}, CleanQtCommon},
     {{u"skellanjobhandlerpackagelayout", u"drovanjobhandlerpackagelayout"}, RemoveOldJobHandler},

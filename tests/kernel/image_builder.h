@@ -3,11 +3,11 @@
 #ifndef FWSETUP_TESTS_KERNEL_IMAGE_BUILDER_H
 #define FWSETUP_TESTS_KERNEL_IMAGE_BUILDER_H
 
-#include <openssl/evp.h>
-
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "support/md5_hex.h"
 
 namespace kerneltest {
 
@@ -18,18 +18,7 @@ inline std::string Le32(uint32_t value) {
     return bytes;
 }
 
-// MD5 as 32 lower-case hexadecimal digits, computed here for the tests alone.
-inline std::string Md5Hex(const std::string& data) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int size = 0;
-    EVP_Digest(data.data(), data.size(), digest, &size, EVP_md5(), nullptr);
-    std::string text;
-    for (unsigned int i = 0; i < size; ++i) {
-        text += "0123456789abcdef"[digest[i] >> 4];
-        text += "0123456789abcdef"[digest[i] & 15];
-    }
-    return text;
-}
+using fwtest::Md5Hex;
 
 inline uint32_t Sum(const std::string& data) {
     uint32_t sum = 0;

@@ -49,6 +49,23 @@ TEST(DemoCommand, SeriesGoesThroughAndLeavesTheNewApplications) {
     }
     EXPECT_NE(run.out.find("removed  fs/boot/VEXOApps/Legacy/VexoPrint.exe"), std::string::npos)
         << run.out;
+    // The operating-system package migrated the property files and recorded the
+    // build number; the report shows the archive after it.
+    const fs::path store = kept / "device" / "fs" / "store";
+    EXPECT_FALSE(fs::exists(store / "Properties.ini"));
+    // The override was merged (darkness 18) and consumed; the one there now is the
+    // 300 dpi override the Ondrel package put live for the next start-up (darkness 20).
+    EXPECT_NE(ReadFile(store / "Properties.json").find("\"Value\":\"18\""), std::string::npos);
+    EXPECT_NE(ReadFile(store / "PropertiesOverride.json").find("\"Value\":\"20\""),
+              std::string::npos);
+    for (const char* file : {"Properties.json", "Properties.json.MD5", "Properties.json.bak",
+                             "Properties.json.MD5.bak"})
+        EXPECT_TRUE(fs::exists(store / file)) << file;
+    EXPECT_NE(ReadFile(store / "Properties.json").find("\"Value\":\"1234\""), std::string::npos);
+    EXPECT_NE(run.out.find("property files before the series"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("Previous Firmware Driver Build Number Product Info 1234"),
+              std::string::npos)
+        << run.out;
 }
 
 TEST(DemoCommand, RefusesAFolderInUse) {

@@ -15,7 +15,7 @@ namespace {
 const CommandGroup kCommandGroups[] = {
     AddDeviceCommands, AddInstallCommand, AddPayloadCommands, AddPackageCommands,
     AddUiCommands,     AddUpgradeCommand, AddNkbinCommands,   AddEepromCommands,
-    AddDemoCommand,    AddFpgaCommands,   AddPeriphCommands,
+    AddDemoCommand,    AddFpgaCommands,   AddPeriphCommands,  AddPropsCommands,
 };
 
 std::filesystem::path SelfDir(const char* argv0) {

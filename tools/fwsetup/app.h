@@ -52,6 +52,7 @@ void AddEepromCommands(CLI::App& app, CommandContext& ctx);
 void AddDemoCommand(CLI::App& app, CommandContext& ctx);
 void AddFpgaCommands(CLI::App& app, CommandContext& ctx);
 void AddPeriphCommands(CLI::App& app, CommandContext& ctx);
+void AddPropsCommands(CLI::App& app, CommandContext& ctx);
 
 // Runs one command line; returns the exit code.
 int Main(int argc, char** argv);

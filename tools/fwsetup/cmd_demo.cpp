@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "app.h"
+#include "fileutil/crc16.h"
+#include "properties/json_document.h"
 #include "sim/default_peripherals.h"
 #include "sim/device.h"
 #include "sim/device_files.h"
@@ -22,6 +24,7 @@
 #include "sim/file_digest.h"
 #include "sim/kernel_image.h"
 #include "sim/package_builder.h"
+#include "sim/property_files.h"
 #include "sim/reference_fpga_package.h"
 #include "sim/snapshot.h"
 #include "sim/upgrade_series.h"
@@ -85,9 +88,44 @@ void QtCommonPayload(const fs::path& payload) {
                         {"boot/OCSupport/Strings.ts", "new strings\n"}});
 }
 
+// The printing group and its darkness property, as the demo's printers store them.
+const char kPrintingGroupId[] = "4A1F3C2E-6B7D-4E8F-9A0B-1C2D3E4F5A6B";
+const char kDarknessId[] = "7C1E0F52-3D4A-4B6C-8E9F-0A1B2C3D4E5F";
+
+// An archive image: the header, the length of the text (little-endian), the text.
+std::string ArchiveImage(const std::string& text) {
+    JsonDocument header;
+    std::string image(reinterpret_cast<const char*>(header.HeaderBytes()), header.HeaderSize());
+    for (int i = 0; i < 4; ++i)
+        image += char((text.size() >> (8 * i)) & 0xFF);
+    return image + text;
+}
+
+// A property override archive that sets the darkness to value.
+std::string DarknessOverride(const std::string& value) {
+    return ArchiveImage(std::string("{\"Properties\":[{\"Name\":\"") + kDarknessId +
+                        "\",\"Group\":\"" + kPrintingGroupId + "\",\"Value\":\"" + value + "\"}]}");
+}
+
+// What the firmware being replaced left: the superseded fonts, its version
+// file, a legacy property file that predates the JSON archive (its text and
+// CRC) and a service override for one of its properties (an archive with its
+// digest sidecar).
 void OsPackageBefore(const fs::path& device) {
-    WriteDeviceTree(device, {{"boot/fonts/simsun.ac3", "superseded font\n"},
-                             {"boot/fonts/MSGothicWec2013.ttf", "superseded font\n"}});
+    WriteDeviceTree(
+        device, {{"boot/fonts/simsun.ac3", "superseded font\n"},
+                 {"boot/fonts/MSGothicWec2013.ttf", "superseded font\n"},
+                 {"boot/qtlibs_version.ini", "[Version]\r\nQtBuildNumber = \"5.9.6.1234\"\r\n"}});
+    const std::string printing = kPrintingGroupId;
+    const std::string legacy = printing +
+                               ":354B1CD8-5E87-4F75-87E1-FD4C28FC8DFC|Printing:Print Speed=6\r\n" +
+                               printing + ":" + kDarknessId + "|Printing:Darkness=22";
+    const uint16_t crc = Crc16::Compute(legacy);
+    sim::WriteDeviceFile(device, "fs/store/Properties.ini",
+                         legacy + char(crc & 0xFF) + char(crc >> 8));
+    const std::string override = DarknessOverride("18");
+    sim::WriteDeviceFile(device, "fs/store/PropertiesOverride.json", override);
+    sim::WriteDeviceFile(device, "fs/store/PropertiesOverride.json.MD5", TextMd5(override));
 }
 
 void OsPackagePayload(const fs::path& payload) {
@@ -257,7 +295,10 @@ void OndrelBefore(const fs::path& device) {
 // the property overrides of its set.
 void OndrelPayload(const fs::path& payload) {
     const size_t groups = sizeof(kOndrelFileGroups) / sizeof(kOndrelFileGroups[0]);
-    for (size_t g = 0; g + 1 < groups; ++g) {
+    // The property overrides are archives the next start-up merges: each
+    // printhead wants its own darkness.
+    const char* const kDarkness[2] = {"20", "16"};
+    for (size_t g = 0; g + 2 < groups; ++g) {
         for (int dpi = 0; dpi < 2; ++dpi) {
             WriteText(payload / kOndrelFileGroups[g].variant[dpi],
                       std::string("{\"file\":\"") +
@@ -266,6 +307,8 @@ void OndrelPayload(const fs::path& payload) {
         }
     }
     for (int dpi = 0; dpi < 2; ++dpi) {
+        WriteText(payload / kOndrelFileGroups[groups - 2].variant[dpi],
+                  DarknessOverride(kDarkness[dpi]));
         WriteText(payload / kOndrelFileGroups[groups - 1].variant[dpi],
                   sim::FileMd5Hex(payload / kOndrelFileGroups[groups - 2].variant[dpi]) + "\n");
     }
@@ -321,13 +364,19 @@ struct DemoPackage {
     const char* lookFor;
     // A part of the printer that the report shows before and after the package.
     std::string (*deviceState)(const fs::path& device) = nullptr;
+    bool showsProperties = false;  // the report shows the property files before and after it
 };
 
 const DemoPackage kDemoSeries[] = {
     {"operating system", "QuorinOSPackageLayout", OsPackagePayload, OsPackageFiles, OsPackageBefore,
-     "the superseded fonts are removed; \\boot\\nk.bin is checked and flashed into "
-     "hw/flash/slot1.nb0 after the imaging tool checked the flat image against "
-     "\\BOOT\\NK.nb0.md5; the image and its digest file are consumed"},
+     "the superseded fonts are removed; the legacy \\Store\\Properties.ini is migrated into "
+     "\\Store\\Properties.json and consumed, the override \\Store\\PropertiesOverride.json "
+     "(Darkness 18) is merged and consumed, and the build number 1234 of the firmware being "
+     "replaced (\\boot\\qtlibs_version.ini) is recorded as Previous Firmware Driver Build "
+     "Number; the archive keeps a digest sidecar and a backup pair; \\boot\\nk.bin is checked "
+     "and flashed into hw/flash/slot1.nb0 after the imaging tool checked the flat image against "
+     "\\BOOT\\NK.nb0.md5; the image and its digest file are consumed",
+     nullptr, true},
     {"Vexo applications", "QuorinVEXOAppsPackageLayout", VexoAppsPayload, nullptr, VexoAppsBefore,
      "the old \\boot\\VEXOApps\\ is cleared away (Legacy\\ is gone) before the nested cabinet "
      "brings the new applications; no moved-aside copy is left behind"},
@@ -589,6 +638,13 @@ void Report(const std::vector<sim::SnapshotChange>& changes) {
         std::cout << "    (nothing changed on the device)\n";
 }
 
+// The property files as they stand on the device, read on a copy.
+void ShowPropertyFiles(const fs::path& device) {
+    for (const std::string& line :
+         sim::DescribePropertyFiles(sim::ViewPropertyFiles(device), false))
+        std::cout << "  " << line << "\n";
+}
+
 // Runs the series on a fresh printer in workspace/device as `fwsetup upgrade`
 // does; true when every package went through.
 bool RunSeries(const fs::path& workspace, const DemoPrinter& printer, const CommandContext& ctx) {
@@ -613,6 +669,15 @@ bool RunSeries(const fs::path& workspace, const DemoPrinter& printer, const Comm
         options.packages.push_back(BuildPackage(*series[i], i, workspace, ctx));
         if (series[i]->before)
             series[i]->before(device);
+    }
+
+    for (size_t i = 0; i < series.size(); ++i) {
+        if (series[i]->showsProperties) {
+            std::cout << "property files before the series (" << series[i]->name
+                      << " package migrates them):\n";
+            ShowPropertyFiles(device);
+            break;
+        }
     }
 
     sim::DeviceSnapshot before = sim::TakeSnapshot(device);
@@ -649,6 +714,10 @@ bool RunSeries(const fs::path& workspace, const DemoPrinter& printer, const Comm
                 continue;
             std::cout << "  what it chose on this printer:\n";
             account.account(device, SourcesFolder(workspace, row, index) / "payload");
+        }
+        if (row.showsProperties) {
+            std::cout << "  property files after it:\n";
+            ShowPropertyFiles(device);
         }
         std::cout << "  look for: " << row.lookFor << std::endl;
         before = after;
