@@ -2,7 +2,7 @@
 # Installs the Debian packages the project builds and tests with, when any is missing.
 set -euo pipefail
 pkgs=(cmake ninja-build g++ pkg-config clang-format lz4
-      rapidjson-dev liblz4-dev libssl-dev libgcab-dev libcli11-dev
+      rapidjson-dev liblz4-dev libssl-dev libgcab-dev zlib1g-dev libcli11-dev
       libgtest-dev libgmock-dev googletest libbenchmark-dev
       clang-14 libclang-rt-14-dev)  # the fuzz build: clang with libFuzzer and the sanitizers
 missing=()

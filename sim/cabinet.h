@@ -1,4 +1,5 @@
-// Microsoft cabinet files for the simulated printer, made and read with libgcab.
+// Microsoft cabinet files for the simulated printer: made with libgcab, read
+// here (with zlib for MSZIP) and through libgcab for what it alone decodes.
 #ifndef FWSETUP_SIM_CABINET_H
 #define FWSETUP_SIM_CABINET_H
 
@@ -25,10 +26,13 @@ void WriteCabinet(const std::vector<CabinetEntry>& entries, const std::filesyste
 void WriteCabinetFromDirectory(const std::filesystem::path& dir,
                                const std::filesystem::path& cabFile);
 
-// Reads a whole cabinet from memory and checks it: the header's size equals
-// the number of bytes, every data block decodes and its checksum holds (libgcab
-// checks them while extracting), every file has its stated size. False with a one-line reason in
-// error otherwise.
+// Reads a whole cabinet from memory and checks it as the cabinet format does:
+// the header's size equals the number of bytes, every structure lies inside,
+// every data block's checksum holds unless it is 0 (none supplied), every
+// block decodes (MSZIP with the folder's 32 KiB history across blocks), and
+// every file lies inside its folder's data and continues in no other cabinet.
+// Folders without compression or with MSZIP are decoded here; Quantum and LZX
+// folders by libgcab. False with a one-line reason in error otherwise.
 bool ReadCabinet(const std::vector<uint8_t>& bytes, std::vector<CabinetEntry>& entries,
                  std::string& error);
 

@@ -1,7 +1,16 @@
 #include "sim/installer.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <stdlib.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <sstream>
 
 #include <algorithm>
 #include <fstream>
@@ -12,6 +21,9 @@
 
 #include "platform/files.h"
 #include "platform/host/device_root.h"
+#include "platform/host/host_text.h"
+#include "platform/host/power_cut.h"
+#include "platform/host/safe_files.h"
 #include "setup/setup_api.h"
 
 namespace fs = std::filesystem;
@@ -90,31 +102,44 @@ class LoadedModule {
     void* handle_ = nullptr;
 };
 
-// Copies a package file onto the device through the platform's file streams,
-// so that the copy follows the printer's rules (no link is followed, a
-// read-only file is not overwritten). Programs need nothing more to run: the
-// platform starts any file, whatever its host permission bits.
+// Copies a package file onto the device by the printer's rules (no link is
+// followed, a read-only file is not overwritten, a name held by anything but
+// a file is refused). The copy is written beside its place and renamed over
+// it only when complete, so a full volume or a kill leaves the old file. It
+// counts as one copy for the power-cut injector. Programs need nothing more to
+// run: the platform starts any file, whatever its host permission bits.
 bool CopyHostFileToDevice(const fs::path& from, const WString& to, std::string& why) {
+    platform::host::DeviceEntry entry;
+    if (!platform::host::PowerIsOn() || !platform::host::ResolveDevicePath(to, entry) ||
+        !entry.folder.Valid()) {
+        why = "cannot write on the device";
+        return false;
+    }
+    if (entry.exists && !S_ISREG(entry.st.st_mode)) {
+        why = "not a regular file on the device";
+        return false;
+    }
+    if (entry.exists && (entry.st.st_mode & S_IWUSR) == 0) {
+        why = "read-only on the device";
+        return false;
+    }
     std::ifstream in(from, std::ios::binary);
     if (!in) {
         why = "cannot read " + from.string();
         return false;
     }
-    std::unique_ptr<platform::FileBuffer> file =
-        platform::OpenFileBuffer(to, std::ios::out | std::ios::trunc);
-    if (!file) {
-        why = "cannot write on the device";
+    platform::host::PendingFile file;
+    if (!file.Create(entry.folder.Get(), entry.name, 0666) ||
+        (entry.exists && fchmod(file.Fd(), entry.st.st_mode & 07777) != 0)) {
+        why = std::string("cannot write on the device: ") + std::strerror(errno);
         return false;
     }
-    std::ostream out(file.get());
-    char buffer[64 * 1024];
+    std::vector<char> buffer(64 * 1024);
     while (in) {
-        in.read(buffer, sizeof(buffer));
+        in.read(buffer.data(), std::streamsize(buffer.size()));
         const std::streamsize got = in.gcount();
-        if (got > 0)
-            out.write(buffer, got);
-        if (!out) {
-            why = "write failed";
+        if (got > 0 && !platform::host::WriteAllFd(file.Fd(), buffer.data(), size_t(got))) {
+            why = std::string("write failed: ") + std::strerror(errno);
             return false;
         }
     }
@@ -122,13 +147,91 @@ bool CopyHostFileToDevice(const fs::path& from, const WString& to, std::string& 
         why = "cannot read " + from.string();
         return false;
     }
-    out.flush();
-    if (!out || !file->Close()) {
-        why = "write failed";
+    platform::host::PowerCutGuard guard(platform::host::kCutCopy, to);
+    if (!guard.Allowed() || !file.Commit()) {
+        why = std::string("write failed: ") + std::strerror(errno);
         return false;
     }
     return true;
 }
+
+// The device's installation lock: an exclusive lock on the device folder
+// itself (no file is made for it), released when the installer ends or dies.
+class InstallLock {
+  public:
+    explicit InstallLock(const fs::path& device)
+        : folder_(platform::host::OpenTrustedFolder(device.string())) {
+        if (!folder_.Valid())
+            throw std::runtime_error("cannot open the simulated printer " + Quoted(device));
+        if (flock(folder_.Get(), LOCK_EX | LOCK_NB) != 0) {
+            if (errno == EWOULDBLOCK)
+                throw std::runtime_error("the simulated printer " + Quoted(device) +
+                                         " is busy: another installation is running on it");
+            throw std::runtime_error("cannot lock the simulated printer " + Quoted(device) + ": " +
+                                     std::strerror(errno));
+        }
+    }
+
+  private:
+    platform::host::UniqueFd folder_;
+};
+
+// Where the platform's process starter logs the programs the module starts
+// (FWSETUP_RUN_LOG, see platform/host/process.cpp): a memory file of this
+// process, so that nothing is left behind whatever becomes of the installer.
+class RunLog {
+  public:
+    RunLog() : fd_(memfd_create("fwsetup-run-log", MFD_CLOEXEC)) {
+        if (!fd_.Valid())
+            throw std::runtime_error(std::string("cannot make the run log: ") +
+                                     std::strerror(errno));
+        const char* env = getenv(kVariable);
+        if (env)
+            previous_ = env;
+        setenv(kVariable, ("/proc/self/fd/" + std::to_string(fd_.Get())).c_str(), 1);
+    }
+    ~RunLog() {
+        if (previous_)
+            setenv(kVariable, previous_->c_str(), 1);
+        else
+            unsetenv(kVariable);
+    }
+    RunLog(const RunLog&) = delete;
+    RunLog& operator=(const RunLog&) = delete;
+
+    // The runs logged so far: "exit N PROGRAM", "unknown PROGRAM", "not-started PROGRAM".
+    std::vector<ProgramRun> Runs() const {
+        std::vector<ProgramRun> runs;
+        std::string text;
+        const platform::host::UniqueFd copy(
+            open(("/proc/self/fd/" + std::to_string(fd_.Get())).c_str(), O_RDONLY | O_CLOEXEC));
+        if (!copy.Valid() || !platform::host::ReadAllFd(copy.Get(), 1 << 20, text))
+            return runs;
+        std::istringstream lines(text);
+        std::string line;
+        while (std::getline(lines, line)) {
+            std::istringstream fields(line);
+            std::string outcome;
+            fields >> outcome;
+            ProgramRun run;
+            if (outcome == "exit") {
+                run.started = run.exitKnown = true;
+                fields >> run.exitCode;
+            } else {
+                run.started = outcome == "unknown";
+            }
+            fields.get();
+            std::getline(fields, run.program);
+            runs.push_back(run);
+        }
+        return runs;
+    }
+
+  private:
+    static constexpr const char* kVariable = "FWSETUP_RUN_LOG";
+    platform::host::UniqueFd fd_;
+    std::optional<std::string> previous_;
+};
 
 struct CopyCounts {
     size_t failedFolders = 0;
@@ -201,6 +304,44 @@ WORD AsWord(size_t count) {
 
 }  // namespace
 
+fs::path CheckPackage(const fs::path& package, const fs::path& module) {
+    std::error_code ec;
+    if (package.empty() || !fs::is_directory(package, ec)) {
+        throw std::runtime_error("no package at " + Quoted(package));
+    }
+    if (!fs::is_directory(package / "files", ec)) {
+        throw std::runtime_error("not a package: " + Quoted(package) + " has no files/ folder");
+    }
+    const fs::path modulePath = fs::absolute(module.empty() ? package / "setup.so" : module, ec);
+    if (ec || !fs::is_regular_file(modulePath, ec)) {
+        throw std::runtime_error("no setup module at " + Quoted(modulePath));
+    }
+    LoadedModule loaded(modulePath);
+    std::string missing;
+    for (const char* name : kRequiredExports) {
+        if (!loaded.Find(name))
+            missing += (missing.empty() ? "" : ", ") + std::string(name);
+    }
+    if (!missing.empty()) {
+        throw std::runtime_error("not a setup module: " + Quoted(modulePath) + " does not export " +
+                                 missing);
+    }
+    return modulePath;
+}
+
+const ProgramRun* CabinetLoaderRun(const InstallResult& result) {
+    for (const ProgramRun& run : result.programs) {
+        if (platform::host::EqualsIgnoringCase(run.program, "\\Windows\\wceldcmd.exe"))
+            return &run;
+    }
+    return nullptr;
+}
+
+bool CabinetRejected(const InstallResult& result) {
+    const ProgramRun* run = CabinetLoaderRun(result);
+    return run && !(run->exitKnown && (run->exitCode == 0 || run->exitCode == 259));
+}
+
 InstallResult InstallPackage(const InstallOptions& options) {
     std::error_code ec;
     const fs::path device = fs::absolute(options.device, ec).lexically_normal();
@@ -208,19 +349,9 @@ InstallResult InstallPackage(const InstallOptions& options) {
         throw std::runtime_error("no simulated printer at " + Quoted(options.device) +
                                  " (make one with `fwsetup device init`)");
     }
-    if (options.package.empty() || !fs::is_directory(options.package, ec)) {
-        throw std::runtime_error("no package at " + Quoted(options.package));
-    }
+    const fs::path modulePath = CheckPackage(options.package, options.module);
     const fs::path files = options.package / "files";
-    if (!fs::is_directory(files, ec)) {
-        throw std::runtime_error("not a package: " + Quoted(options.package) +
-                                 " has no files/ folder");
-    }
-    const fs::path modulePath =
-        fs::absolute(options.module.empty() ? options.package / "setup.so" : options.module, ec);
-    if (ec || !fs::is_regular_file(modulePath, ec)) {
-        throw std::runtime_error("no setup module at " + Quoted(modulePath));
-    }
+    InstallLock lock(device);
 
     auto step = [&](const std::string& what) {
         if (options.onStep)
@@ -228,16 +359,8 @@ InstallResult InstallPackage(const InstallOptions& options) {
     };
 
     DeviceScope deviceScope(device);
+    RunLog runLog;
     LoadedModule module(modulePath);
-    std::string missing;
-    for (const char* name : kRequiredExports) {
-        if (!module.Find(name))
-            missing += (missing.empty() ? "" : ", ") + std::string(name);
-    }
-    if (!missing.empty()) {
-        throw std::runtime_error("not a setup module: " + Quoted(modulePath) + " does not export " +
-                                 missing);
-    }
     const auto dllMain = reinterpret_cast<DllMainFn>(module.Find("DllMain"));
     const auto installInit = reinterpret_cast<InstallInitFn>(module.Find("Install_Init"));
     const auto installExit = reinterpret_cast<InstallExitFn>(module.Find("Install_Exit"));
@@ -256,6 +379,7 @@ InstallResult InstallPackage(const InstallOptions& options) {
     step("Install_Exit");
     result.exitResult = installExit(nullptr, installDir, AsWord(counts.failedFolders),
                                     AsWord(counts.failedFiles), 0, 0, 0);
+    result.programs = runLog.Runs();
     step("DllMain (process detach)");
     dllMain(module.handle(), DLL_PROCESS_DETACH, nullptr);
     return result;

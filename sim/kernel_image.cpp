@@ -5,6 +5,15 @@
 #include <cstring>
 #include <fstream>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "fileutil/file_type.h"
+#include "package/memory_stream.h"
+#include "sim/host_stream.h"
+
 namespace fs = std::filesystem;
 
 namespace sim {
@@ -45,81 +54,160 @@ std::string Hex32(uint32_t value) {
     return text;
 }
 
-KernelImageLayout ReadKernelImageLayout(const fs::path& image) {
-    std::ifstream in(image, std::ios::binary);
-    if (!in)
-        throw KernelImageError("cannot open " + image.string());
-    std::error_code ec;
-    const uint64_t fileSize = fs::file_size(image, ec);
-    if (ec)
-        throw KernelImageError("cannot read the size of " + image.string());
-    return ReadKernelImageLayout(in, fileSize);
+namespace {
+
+// Keeps the first bytes read through it: the file's head, which the module's
+// marker and file type tests look at.
+class HeadKeepingStream : public Stream {
+  public:
+    explicit HeadKeepingStream(Stream& inner) : inner_(inner) {}
+
+    int Read(uint8_t* buffer, uint32_t count) override {
+        const int read = inner_.Read(buffer, count);
+        if (read > 0 && kept_ < sizeof(head_)) {
+            const uint32_t take = std::min<uint32_t>(uint32_t(read), sizeof(head_) - kept_);
+            std::memcpy(head_ + kept_, buffer, take);
+            kept_ += take;
+        }
+        return read;
+    }
+    using Stream::Write;
+    int Write(const uint8_t*, uint32_t) override { return kStreamNotWritable; }
+    void Close() override {}
+
+    // Reads on until the head is complete or the stream ends.
+    void CompleteHead() {
+        uint8_t rest[sizeof(head_)];
+        while (kept_ < sizeof(head_) && Read(rest, sizeof(head_) - kept_) > 0) {
+        }
+    }
+    const uint8_t* Head() const { return head_; }
+    uint32_t Kept() const { return kept_; }
+
+  private:
+    Stream& inner_;
+    uint8_t head_[kKernelImageMarkerOffset + 4] = {};
+    uint32_t kept_ = 0;
+};
+
+KernelImageRecord RecordOf(const KernelImageCheck& check) {
+    KernelImageRecord record;
+    record.address = check.recordAddress;
+    record.length = check.recordLength;
+    record.checksum = check.recordChecksum;
+    record.headerOffset = check.recordOffset;
+    return record;
 }
 
-KernelImageLayout ReadKernelImageLayout(std::istream& in, uint64_t fileSize) {
-    KernelImageLayout layout;
-    uint8_t header[15];
-    ReadExactly(in, reinterpret_cast<char*>(header), 7, "shorter than the 7-byte signature");
-    if (std::memcmp(header, "B000FF\n", 7) != 0 && std::memcmp(header, "S000FF\n", 7) != 0) {
-        throw KernelImageError("signature is neither \"B000FF\\n\" nor \"S000FF\\n\"");
-    }
-    layout.signature = char(header[0]);
-    ReadExactly(in, reinterpret_cast<char*>(header + 7), 8, "image start or length cut off");
-    layout.start = Le32(header + 7);
-    layout.length = Le32(header + 11);
-    if (uint64_t(layout.start) + layout.length > 0xFFFFFFFFull) {
-        throw KernelImageError("image start " + Hex32(layout.start) + " + length " +
-                               Hex32(layout.length) + " overflows 32 bits");
-    }
+std::string RecordText(const KernelImageCheck& check) {
+    return RecordName(check.recordIndex, RecordOf(check));
+}
 
-    std::vector<uint8_t> buffer(kPieceSize);
-    uint64_t offset = 15;
-    for (size_t index = 0;; ++index) {
-        uint8_t raw[12];
-        in.read(reinterpret_cast<char*>(raw), 12);
-        if (in.gcount() != 12) {
-            throw KernelImageError("file ends at offset " + std::to_string(offset) +
-                                   " before record " + std::to_string(index) +
-                                   "'s header (no end record)");
-        }
-        KernelImageRecord record;
-        record.address = Le32(raw);
-        record.length = Le32(raw + 4);
-        record.checksum = Le32(raw + 8);
-        record.headerOffset = offset;
-        if (record.address == 0 && record.checksum == 0) {
-            layout.endRecordOffset = offset;
-            layout.endRecordLength = record.length;
-            return layout;
-        }
-        offset += 12;
-        if (record.length > fileSize - std::min(fileSize, offset)) {
-            throw KernelImageError(RecordName(index, record) +
-                                   ": data runs past the end of the file");
-        }
-        uint32_t sum = 0;
-        for (uint64_t left = record.length; left > 0;) {
-            const size_t piece = size_t(std::min<uint64_t>(left, kPieceSize));
-            ReadExactly(in, reinterpret_cast<char*>(buffer.data()), piece,
-                        RecordName(index, record) + ": data cannot be read");
-            for (size_t i = 0; i < piece; ++i)
-                sum += buffer[i];
-            left -= piece;
-        }
-        if (sum != record.checksum) {
-            throw KernelImageError(RecordName(index, record) + ": checksum mismatch (stored " +
-                                   Hex32(record.checksum) + ", computed " + Hex32(sum) + ")");
-        }
-        offset += record.length;
-        layout.records.push_back(record);
+// Why the structure check refused an image.
+std::string StructureFaultText(const KernelImageCheck& check) {
+    switch (check.fault) {
+        case kKernelImageRecordHeaderShort:
+            return "the file ends at offset " + std::to_string(check.recordOffset) +
+                   " before record " + std::to_string(check.recordIndex) +
+                   "'s complete header (no end record)";
+        case kKernelImageRecordDataShort:
+            return RecordText(check) + ": " + KernelImageFaultText(check.fault);
+        case kKernelImageChecksumMismatch:
+            return RecordText(check) + ": checksum mismatch (stored " +
+                   Hex32(check.recordChecksum) + ", computed " + Hex32(check.recordSum) + ")";
+        case kKernelImageRangeOverflow:
+            return "image start " + Hex32(check.start) + " + length " + Hex32(check.length) +
+                   " overflows 32 bits";
+        default:
+            return KernelImageFaultText(check.fault);
     }
+}
+
+// Collects the records as the module's check passes them, and the first one
+// that the imaging tool would refuse.
+class LayoutSink : public KernelImageRecordSink {
+  public:
+    LayoutSink(KernelImageReport& report, bool keepRecords)
+        : report_(report), keepRecords_(keepRecords) {}
+
+    void Record(const KernelImageCheck& check) override {
+        const KernelImageRecord record = RecordOf(check);
+        if (keepRecords_)
+            report_.layout.records.push_back(record);
+        const uint64_t end = uint64_t(check.start) + check.length;
+        if (outside_.empty() &&
+            (record.address < check.start || uint64_t(record.address) + record.length > end)) {
+            outside_ = RecordText(check) + ": outside the image " + Hex32(check.start) + " + " +
+                       std::to_string(check.length);
+        }
+    }
+    const std::string& Outside() const { return outside_; }
+
+  private:
+    KernelImageReport& report_;
+    bool keepRecords_;
+    std::string outside_;
+};
+
+std::string SlotText(uint32_t length) {
+    return "image length " + std::to_string(length) + " exceeds the flash slot's " +
+           std::to_string(kFlashSlotCapacity) + " bytes";
+}
+
+}  // namespace
+
+KernelImageReport CheckKernelImage(Stream& image, bool keepRecords) {
+    KernelImageReport report;
+    HeadKeepingStream stream(image);
+    LayoutSink sink(report, keepRecords);
+    const bool structure = CheckKernelImageStructure(stream, report.check, &sink);
+    const KernelImageCheck& check = report.check;
+    report.layout.signature = char(stream.Head()[0]);
+    report.layout.start = check.start;
+    report.layout.length = check.length;
+    if (!structure) {
+        report.moduleFault = StructureFaultText(check);
+        report.imagingFault = report.moduleFault;
+        return report;
+    }
+    report.layout.endRecordOffset = check.recordOffset;
+    report.layout.endRecordLength = check.recordLength;
+    if (check.length > kFlashSlotCapacity)
+        report.imagingFault = SlotText(check.length);
+    else
+        report.imagingFault = sink.Outside();
+
+    stream.CompleteHead();
+    KernelImageCheck marker;
+    if (!CheckKernelImageMarker(stream.Head() + kKernelImageMarkerOffset,
+                                int(stream.Kept()) - int(kKernelImageMarkerOffset), marker)) {
+        report.check.fault = marker.fault;
+        report.moduleFault = KernelImageFaultText(marker.fault);
+    } else if (FileTypeOfHeader(stream.Head(), stream.Kept()) != u"bin") {
+        report.check.fault = kKernelImageTypeWrong;
+        report.moduleFault = KernelImageFaultText(kKernelImageTypeWrong);
+    }
+    return report;
+}
+
+KernelImageReport CheckKernelImageFile(const fs::path& image, bool keepRecords) {
+    const int fd = open(image.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        throw KernelImageError("cannot open " + image.string() + ": " + std::strerror(errno));
+    FdStream stream(fd, true);
+    return CheckKernelImage(stream, keepRecords);
+}
+
+KernelImageLayout ReadKernelImageLayout(const fs::path& image) {
+    KernelImageReport report = CheckKernelImageFile(image, true);
+    if (!report.imagingFault.empty())
+        throw KernelImageError(report.imagingFault);
+    return report.layout;
 }
 
 void CheckRecordsInsideImage(const KernelImageLayout& layout) {
     if (layout.length > kFlashSlotCapacity) {
-        throw KernelImageError("image length " + std::to_string(layout.length) +
-                               " exceeds the flash slot's " + std::to_string(kFlashSlotCapacity) +
-                               " bytes");
+        throw KernelImageError(SlotText(layout.length));
     }
     const uint64_t end = uint64_t(layout.start) + layout.length;
     for (size_t i = 0; i < layout.records.size(); ++i) {
@@ -129,21 +217,6 @@ void CheckRecordsInsideImage(const KernelImageLayout& layout) {
                                    Hex32(layout.start) + " + " + std::to_string(layout.length));
         }
     }
-}
-
-void FlattenKernelImage(const fs::path& image, const KernelImageLayout& layout,
-                        const fs::path& out) {
-    CheckRecordsInsideImage(layout);
-    std::ifstream in(image, std::ios::binary);
-    if (!in)
-        throw KernelImageError("cannot open " + image.string());
-    std::ofstream flat(out, std::ios::binary | std::ios::trunc);
-    if (!flat)
-        throw std::runtime_error("cannot create " + out.string());
-    FlattenKernelImage(in, layout, flat);
-    flat.close();
-    if (!flat)
-        throw std::runtime_error("cannot write " + out.string());
 }
 
 void FlattenKernelImage(std::istream& in, const KernelImageLayout& layout, std::ostream& flat) {
@@ -241,6 +314,14 @@ std::vector<uint8_t> BuildKernelImage(KernelImagePlan plan) {
     PutLe32(out, 0);
     PutLe32(out, plan.endRecordLength);
     PutLe32(out, 0);
+
+    // Whatever the plan missed, the image must pass the same check as any other.
+    MemoryStream built(out);
+    const KernelImageReport report = CheckKernelImage(built);
+    if (!report.Valid()) {
+        throw KernelImageError(report.moduleFault.empty() ? report.imagingFault
+                                                          : report.moduleFault);
+    }
     return out;
 }
 

@@ -22,6 +22,9 @@
 #include <string>
 #include <vector>
 
+#include "kernel/kernel_image_check.h"
+#include "package/stream.h"
+
 namespace sim {
 
 // A kernel image that cannot be read or flattened; what() names the record and
@@ -50,21 +53,37 @@ struct KernelImageLayout {
 // The most a simulated flash slot holds; a longer image is refused.
 constexpr uint64_t kFlashSlotCapacity = 256ull * 1024 * 1024;
 
-// Reads the layout of the image file, checking the signature, that every record
-// lies inside the file, and every checksum. Throws KernelImageError.
+// What one read of an image found: the module's verdict (its structure check,
+// then "ECEC" at offset 43 and the file type) and the imaging tool's (the same
+// structure, then every record inside the image and the image within a flash
+// slot), and the layout as far as it was read.
+struct KernelImageReport {
+    KernelImageCheck check;    // the module's check, as it ended
+    std::string moduleFault;   // empty when the module accepts the image, else why not
+    std::string imagingFault;  // empty when the imaging tool flattens it, else why not
+    KernelImageLayout layout;  // the header and (when kept) every record that passed
+    bool Valid() const { return moduleFault.empty() && imagingFault.empty(); }
+};
+
+// Reads the image in image once, from its first byte to its end record (and
+// on to offset 47 when the end record comes before it), with the module's own
+// structure check; the imaging tool's rules are taken from the same read. The
+// layout holds the records only with keepRecords (an image may hold very many).
+KernelImageReport CheckKernelImage(Stream& image, bool keepRecords = false);
+// The same for a host file. Throws KernelImageError when it cannot be opened.
+KernelImageReport CheckKernelImageFile(const std::filesystem::path& image,
+                                       bool keepRecords = false);
+
+// The layout of an image the imaging tool flattens. Throws KernelImageError
+// with the imaging tool's reason otherwise.
 KernelImageLayout ReadKernelImageLayout(const std::filesystem::path& image);
-// The same from a stream open on an image of fileSize bytes, read from its start.
-KernelImageLayout ReadKernelImageLayout(std::istream& image, uint64_t fileSize);
 
 // Throws KernelImageError unless every record lies inside [start, start + length)
 // and the flat image fits a flash slot.
 void CheckRecordsInsideImage(const KernelImageLayout& layout);
 
-// Writes the flat image of image (whose layout is given) to out, replacing it.
-// Throws KernelImageError or std::runtime_error; out may then be half written.
-void FlattenKernelImage(const std::filesystem::path& image, const KernelImageLayout& layout,
-                        const std::filesystem::path& out);
-// The same between streams: out (at its start, empty) receives the flat image.
+// Writes the flat image of image (whose layout is given) to out (at its start,
+// empty). Throws KernelImageError or std::runtime_error.
 void FlattenKernelImage(std::istream& image, const KernelImageLayout& layout, std::ostream& out);
 
 // One record of an image to build.
@@ -83,10 +102,11 @@ struct KernelImagePlan {
     uint32_t endRecordLength = 0;  // the end record's length field
 };
 
-// The bytes of an image the module accepts and the imaging tool flattens.
-// Throws KernelImageError when the plan cannot give one (no records, a record
-// outside the image, start's lowest byte not 0, a first record without "ECEC"
-// at bytes 16..19, a record that would read as the end record).
+// The bytes of an image the module accepts and the imaging tool flattens:
+// CheckKernelImage passes them. Throws KernelImageError when the plan cannot
+// give one (no records, a record outside the image, start's lowest byte not 0,
+// a first record without "ECEC" at bytes 16..19, a record that would read as
+// the end record, an image longer than a flash slot).
 std::vector<uint8_t> BuildKernelImage(KernelImagePlan plan);
 
 // "0x" and eight hexadecimal digits.

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "sim/cabinet.h"
+#include "sim/output_file.h"
 
 namespace fs = std::filesystem;
 
@@ -36,21 +37,12 @@ void CheckRecipe(const PackageRecipe& recipe) {
         throw std::runtime_error("layout name '" + recipe.layout +
                                  "' must be letters, digits and underscores");
     }
-    std::error_code ec;
-    if (!fs::is_regular_file(recipe.module, ec)) {
-        throw std::runtime_error("module '" + recipe.module.string() + "' is not a file");
-    }
-    if (!fs::is_directory(recipe.payloadDir, ec)) {
-        throw std::runtime_error("payload '" + recipe.payloadDir.string() + "' is not a folder");
-    }
-    if (recipe.filesDir && !fs::is_directory(*recipe.filesDir, ec)) {
-        throw std::runtime_error("files '" + recipe.filesDir->string() + "' is not a folder");
-    }
-    if (fs::exists(recipe.output, ec) &&
-        !(fs::is_directory(recipe.output, ec) && fs::is_empty(recipe.output, ec))) {
-        throw std::runtime_error("'" + recipe.output.string() +
-                                 "' exists and is not an empty folder");
-    }
+    CommandFiles files;
+    files.Input("module", recipe.module);
+    files.InputFolder("payload", recipe.payloadDir);
+    if (recipe.filesDir)
+        files.InputFolder("files", *recipe.filesDir);
+    files.OutputFolder("PKG", recipe.output);
 }
 
 // Undoes a half-built package: removes what was made inside PKG, and PKG itself

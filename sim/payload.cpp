@@ -1,20 +1,17 @@
 #include "sim/payload.h"
 
 #include <lz4.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <fstream>
 #include <memory>
-#include <mutex>
 #include <stdexcept>
-#include <thread>
 
 #include "package/lz4_decompressor.h"
-#include "platform/host/device_root.h"
+#include "sim/host_stream.h"
+#include "sim/output_file.h"
 
 namespace fs = std::filesystem;
 
@@ -59,99 +56,6 @@ class BlockPacker {
     LZ4_stream_t* stream_;
     std::vector<char> input_;
     int current_ = 0;
-};
-
-// Removes a path when it goes out of scope, unless released.
-class ScopedRemoval {
-  public:
-    explicit ScopedRemoval(fs::path path) : path_(std::move(path)) {}
-    ~ScopedRemoval() {
-        if (!path_.empty()) {
-            std::error_code ec;
-            fs::remove_all(path_, ec);
-        }
-    }
-    void Release() { path_.clear(); }
-
-  private:
-    fs::path path_;
-};
-
-// Puts the process's device root back as it was.
-class DeviceRootRestorer {
-  public:
-    DeviceRootRestorer() : previous_(platform::host::DeviceRoot()) {}
-    ~DeviceRootRestorer() { platform::host::SetDeviceRoot(previous_); }
-
-  private:
-    std::string previous_;
-};
-
-// A fresh file or folder name next to path.
-fs::path TemporaryNextTo(const fs::path& path, const char* tag, bool folder) {
-    fs::path parent = path.parent_path();
-    if (parent.empty())
-        parent = ".";
-    std::string pattern = (parent / (std::string(".fwsetup-") + tag + "-XXXXXX")).string();
-    if (folder) {
-        if (!mkdtemp(pattern.data())) {
-            throw std::runtime_error("cannot create a temporary folder in " + parent.string());
-        }
-    } else {
-        const int fd = mkstemp(pattern.data());
-        if (fd < 0)
-            throw std::runtime_error("cannot create a temporary file in " + parent.string());
-        close(fd);
-    }
-    return fs::path(pattern);
-}
-
-void CheckInputFile(const fs::path& in, const fs::path& out) {
-    std::error_code ec;
-    if (!fs::is_regular_file(in, ec))
-        throw std::runtime_error("'" + in.string() + "' is not a file");
-    if (fs::exists(out, ec) && fs::equivalent(in, out, ec)) {
-        throw std::runtime_error("input and output are the same file");
-    }
-    if (fs::is_directory(out, ec))
-        throw std::runtime_error("'" + out.string() + "' is a folder");
-}
-
-// Polls a file's size on a thread of its own and reports it, until stopped.
-class SizeWatcher {
-  public:
-    SizeWatcher(fs::path file, const Progress& progress)
-        : file_(std::move(file)), progress_(progress) {
-        if (progress_)
-            thread_ = std::thread([this] { Run(); });
-    }
-    ~SizeWatcher() {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            stop_ = true;
-        }
-        wake_.notify_all();
-        if (thread_.joinable())
-            thread_.join();
-    }
-
-  private:
-    void Run() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        while (!wake_.wait_for(lock, std::chrono::milliseconds(200), [this] { return stop_; })) {
-            std::error_code ec;
-            const uintmax_t size = fs::file_size(file_, ec);
-            if (!ec && size > 0)
-                progress_(size, 0);
-        }
-    }
-
-    fs::path file_;
-    Progress progress_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    bool stop_ = false;
-    std::thread thread_;
 };
 
 std::string Mebibytes(uint64_t bytes) {
@@ -205,17 +109,15 @@ std::vector<uint8_t> PackPayload(const std::vector<uint8_t>& data) {
 }
 
 void PackPayloadFile(const fs::path& in, const fs::path& out, const Progress& progress) {
-    CheckInputFile(in, out);
+    CommandFiles files;
+    files.Input("IN", in);
+    files.Output("OUT", out);
     std::error_code ec;
     const uint64_t total = fs::file_size(in, ec);
     std::ifstream input(in, std::ios::binary);
     if (!input)
         throw std::runtime_error("cannot read " + in.string());
-    const fs::path temporary = TemporaryNextTo(out, "pack", false);
-    ScopedRemoval removal(temporary);
-    std::ofstream output(temporary, std::ios::binary | std::ios::trunc);
-    if (!output)
-        throw std::runtime_error("cannot write " + out.string());
+    OutputFile output(out);
 
     BlockPacker packer;
     std::vector<uint8_t> chunk;
@@ -227,8 +129,7 @@ void PackPayloadFile(const fs::path& in, const fs::path& out, const Progress& pr
             break;
         chunk.clear();
         packer.Pack(static_cast<int>(n), chunk);
-        output.write(reinterpret_cast<const char*>(chunk.data()),
-                     static_cast<std::streamsize>(chunk.size()));
+        output.Write(chunk.data(), chunk.size());
         done += static_cast<uint64_t>(n);
         if (progress && (done % (1u << 20) < static_cast<uint64_t>(n)))
             progress(done, total);
@@ -237,55 +138,30 @@ void PackPayloadFile(const fs::path& in, const fs::path& out, const Progress& pr
     }
     if (input.bad())
         throw std::runtime_error("cannot read " + in.string());
-    output.close();
-    if (!output)
-        throw std::runtime_error("cannot write " + out.string());
-    fs::permissions(temporary,
-                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
-                        fs::perms::others_read,
-                    ec);
-    fs::rename(temporary, out, ec);
-    if (ec)
-        throw std::runtime_error("cannot write " + out.string() + ": " + ec.message());
-    removal.Release();
+    output.Commit();
     if (progress)
         progress(total, total);
 }
 
 void UnpackPayloadFile(const fs::path& in, const fs::path& out, const Progress& progress) {
-    CheckInputFile(in, out);
-    const fs::path device = TemporaryNextTo(out, "unpack", true);
-    ScopedRemoval removal(device);
-    std::error_code ec;
-    fs::create_directory(device / "fs", ec);
-    if (ec)
-        throw std::runtime_error("cannot create " + (device / "fs").string() + ": " + ec.message());
-    const fs::path source = device / "fs" / "payload.lz4";
-    const fs::path unpacked = device / "fs" / "unpacked";
-    fs::create_hard_link(in, source, ec);
-    if (ec) {
-        ec.clear();
-        fs::copy_file(in, source, ec);
-        if (ec)
-            throw std::runtime_error("cannot read " + in.string() + ": " + ec.message());
-    }
-    bool opened;
-    {
-        DeviceRootRestorer restorer;
-        platform::host::SetDeviceRoot(fs::absolute(device).string());
-        SizeWatcher watcher(unpacked, progress);
-        opened = DecompressLz4File(u"\\payload.lz4", u"\\unpacked", false);
-    }
-    if (!opened)
-        throw std::runtime_error("cannot unpack " + in.string() + " into " + out.string());
-    fs::rename(unpacked, out, ec);
-    if (ec)
-        throw std::runtime_error("cannot write " + out.string() + ": " + ec.message());
-    if (progress) {
-        const uintmax_t size = fs::file_size(out, ec);
-        if (!ec)
-            progress(size, size);
-    }
+    CommandFiles files;
+    files.Input("IN", in);
+    files.Output("OUT", out);
+    std::ifstream input(in, std::ios::binary);
+    if (!input)
+        throw std::runtime_error("cannot read " + in.string());
+    OutputFile output(out);
+    std::function<void(uint64_t)> tell;
+    if (progress)
+        tell = [&progress](uint64_t written) { progress(written, 0); };
+    IoStream streams(&input, &output.Stream(), tell);
+    DecodeLz4Blocks(streams, streams);
+    if (streams.Failed())
+        throw std::runtime_error(
+            "cannot " + std::string(input.bad() ? "read " + in.string() : "write " + out.string()));
+    output.Commit();
+    if (progress)
+        progress(streams.Written(), streams.Written());
 }
 
 }  // namespace sim

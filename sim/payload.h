@@ -26,17 +26,17 @@ Progress TerminalProgress(const std::string& label);
 // Packs the bytes of data into the payload format.
 std::vector<uint8_t> PackPayload(const std::vector<uint8_t>& data);
 
-// Packs the file in into the payload file out (replaced when it exists), reading
-// and writing block by block. Throws std::runtime_error with a one-line reason.
+// Packs the file in into the payload file out, reading and writing block by
+// block. in and out are checked and out is written as sim/output_file.h says
+// (out is replaced whole, or left as it was). Throws std::runtime_error with a
+// one-line reason.
 void PackPayloadFile(const std::filesystem::path& in, const std::filesystem::path& out,
                      const Progress& progress = Progress());
 
-// Unpacks the payload file in into out with DecompressLz4File, leaving in in place.
-// The decoder works on device paths, so this runs it inside a temporary device
-// folder next to out (in hard-linked into it, or copied when it lives on another
-// file system; the result renamed to out) and restores the process's device root
-// afterwards. progress is told the bytes written so far (total 0: unknown).
-// Throws std::runtime_error when the files cannot be opened; a damaged payload
+// Unpacks the payload file in into out with the module's own decoder (the block
+// loop of DecompressLz4File), leaving in in place; in and out as for
+// PackPayloadFile. progress is told the bytes written so far (total 0: unknown).
+// Throws std::runtime_error when the files cannot be used; a damaged payload
 // unpacks to what came before the damage, as on the printer.
 void UnpackPayloadFile(const std::filesystem::path& in, const std::filesystem::path& out,
                        const Progress& progress = Progress());

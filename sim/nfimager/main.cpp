@@ -9,8 +9,9 @@
 // follow them (a file name, a line end); nothing but blanks may follow the slot
 // when there is no " -v ". The device folder comes from FWSETUP_DEVICE.
 //
-// The tool reads the BIN image (signature, every record inside the file and the
-// image, every checksum), flattens it (the image length bytes from the image
+// The tool reads the BIN image once with the reader that `fwsetup nkbin check`
+// uses (signature, every record inside the file and the image, every checksum,
+// the image within a slot), flattens it (the image length bytes from the image
 // start, each record's data at its address minus the start, 0xFF elsewhere),
 // checks the digest when one was given, and only then replaces
 // DEVICE/hw/flash/slot<slot>.nb0. On any refusal the slot is left as it was.
@@ -34,6 +35,7 @@
 #include "platform/host/fd_file_buffer.h"
 #include "platform/host/safe_files.h"
 #include "sim/file_digest.h"
+#include "sim/host_stream.h"
 #include "sim/kernel_image.h"
 
 namespace {
@@ -122,22 +124,22 @@ int main(int argc, char** argv) {
     UniqueFd imageFile;
     if (platform::host::Utf8ToUtf16(request->image, imagePath))
         imageFile.Reset(platform::host::OpenDeviceFile(imagePath, O_RDONLY));
-    struct stat imageStat;
-    if (!imageFile.Valid() || fstat(imageFile.Get(), &imageStat) != 0) {
+    if (!imageFile.Valid()) {
         std::cerr << "nfimager: no image at " << request->image << "\n";
         return kImageMissing;
     }
-    platform::host::FdFileBuffer imageBuffer(imageFile.Release(), true, false);
-    std::istream image(&imageBuffer);
-
-    sim::KernelImageLayout layout;
-    try {
-        layout = sim::ReadKernelImageLayout(image, static_cast<uint64_t>(imageStat.st_size));
-        sim::CheckRecordsInsideImage(layout);
-    } catch (const std::exception& e) {
-        std::cerr << "nfimager: " << request->image << ": " << e.what() << "\n";
+    sim::KernelImageReport report;
+    {
+        sim::FdStream reader(imageFile.Get());
+        report = sim::CheckKernelImage(reader, true);
+    }
+    if (!report.imagingFault.empty()) {
+        std::cerr << "nfimager: " << request->image << ": " << report.imagingFault << "\n";
         return kImageMalformed;
     }
+    const sim::KernelImageLayout& layout = report.layout;
+    platform::host::FdFileBuffer imageBuffer(imageFile.Release(), true, false);
+    std::istream image(&imageBuffer);
 
     // The slot is replaced only when it is a regular file (or not there yet).
     const std::string slotName = "slot" + std::to_string(request->slot) + ".nb0";

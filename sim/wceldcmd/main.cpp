@@ -6,16 +6,22 @@
 // gives ("boot\x.json" -> \boot\x.json; folders are created, existing names are
 // matched without regard to case) and the exit code is 0. Anything else (no
 // such file, empty, cut short, damaged, not a cabinet, a name that is not a
-// plain relative path, a link or special file on the way) installs nothing
-// and exits with 1. The cabinet is read and checked completely in memory
-// before the first file is written. No link below the device folder is ever
-// followed, and only regular files are read or replaced.
+// plain relative path, a link or special file on the way, a member that
+// cannot be written) installs nothing and exits with 1. The cabinet is read
+// and checked completely in memory, and every member is written in full to a
+// new file beside its place, before the first one is renamed into place. No
+// link below the device folder is ever followed, and only regular files are
+// read or replaced.
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <set>
 #include <string>
 #include <vector>
@@ -90,24 +96,49 @@ bool IsFolder(const platform::host::DeviceEntry& entry) {
     return entry.exists && S_ISDIR(entry.st.st_mode);
 }
 
-// Writes one file: its folders first (matched without regard to case, made
-// with the case given), then the contents through a temporary file in the
-// same folder that is renamed over the name. Nothing is ever followed.
-bool Install(const Target& target, std::string& reason) {
-    const WString devicePath = Join(target.components, target.components.size());
+// One member on its way to the device: written in full to a new file beside
+// its place before any member is put in place.
+struct Staged {
+    const Target* target;
     platform::host::DeviceEntry entry;
-    if (!platform::host::ResolveDevicePath(devicePath, entry, true) || !entry.folder.Valid() ||
-        IsFolder(entry)) {
-        reason = "cannot write " + entry.hostPath;
+    platform::host::PendingFile file;
+};
+
+// Writes a member's contents to a new file in its folder (the folders made
+// first, matched without regard to case, made with the case given; made is
+// told each folder made, outermost first). Nothing is ever followed.
+bool Stage(const Target& target, Staged& staged, std::vector<WString>& made, std::string& reason) {
+    for (size_t depth = 1; depth < target.components.size(); ++depth) {
+        const WString folder = Join(target.components, depth);
+        platform::host::DeviceEntry there;
+        if (Look(folder, there) && !there.exists)
+            made.push_back(folder);
+    }
+    const WString devicePath = Join(target.components, target.components.size());
+    staged.target = &target;
+    if (!platform::host::ResolveDevicePath(devicePath, staged.entry, true) ||
+        !staged.entry.folder.Valid() || IsFolder(staged.entry)) {
+        reason = "cannot write " + staged.entry.hostPath;
         return false;
     }
     const std::vector<uint8_t>& data = *target.data;
-    if (!platform::host::ReplaceFileAt(entry.folder.Get(), entry.name,
-                                       std::string(data.begin(), data.end()), 0644)) {
-        reason = "cannot write " + entry.hostPath;
+    if (!staged.file.Create(staged.entry.folder.Get(), staged.entry.name, 0644) ||
+        !platform::host::WriteAllFd(staged.file.Fd(), data.data(), data.size())) {
+        reason = "cannot write " + staged.entry.hostPath + ": " + std::strerror(errno);
         return false;
     }
     return true;
+}
+
+// Removes the folders made for the cabinet again, innermost first (only when
+// they are still empty).
+void RemoveMadeFolders(const std::vector<WString>& made) {
+    for (auto it = made.rbegin(); it != made.rend(); ++it) {
+        platform::host::DeviceEntry folder;
+        if (platform::host::ResolveDevicePath(*it, folder) && folder.exists &&
+            folder.folder.Valid())
+            unlinkat(folder.folder.Get(), folder.name.c_str(), AT_REMOVEDIR);
+    }
 }
 
 }  // namespace
@@ -172,9 +203,20 @@ int main(int argc, char** argv) {
             return Fail("a cabinet file name is also a folder of another");
     }
 
-    for (const Target& target : targets) {
-        if (!Install(target, reason))
+    // Every member is written in full before the first one takes its place, so
+    // a member that cannot be written leaves the device as it was.
+    std::vector<Staged> staged(targets.size());
+    std::vector<WString> made;
+    for (size_t i = 0; i < targets.size(); ++i) {
+        if (!Stage(targets[i], staged[i], made, reason)) {
+            staged.clear();
+            RemoveMadeFolders(made);
             return Fail(reason);
+        }
+    }
+    for (Staged& member : staged) {
+        if (!member.file.Commit())
+            return Fail("cannot write " + member.entry.hostPath + ": " + std::strerror(errno));
     }
     return 0;
 }

@@ -95,7 +95,8 @@ uint32_t SumKernelImageBytes(const uint8_t* data, uint32_t size) {
 #endif
 }
 
-bool CheckKernelImageStructure(Stream& stream, KernelImageCheck& check) {
+bool CheckKernelImageStructure(Stream& stream, KernelImageCheck& check,
+                               KernelImageRecordSink* sink) {
     check = KernelImageCheck();
 
     uint8_t header[kKernelImageHeaderSize];
@@ -149,6 +150,8 @@ bool CheckKernelImageStructure(Stream& stream, KernelImageCheck& check) {
         if (sum != check.recordChecksum) {
             return Refuse(check, kKernelImageChecksumMismatch);
         }
+        if (sink)
+            sink->Record(check);
         offset += kKernelImageRecordHeaderSize + static_cast<uint64_t>(check.recordLength);
         check.records = index + 1;
     }

@@ -60,9 +60,20 @@ struct KernelImageCheck {
     KernelImageCheck();
 };
 
+// Told of each data record whose checksum held, in file order, while the
+// structure check reads on (check describes that record); lets a caller learn
+// the layout from the same read.
+class KernelImageRecordSink {
+  public:
+    virtual ~KernelImageRecordSink() {}
+    virtual void Record(const KernelImageCheck& check) = 0;
+};
+
 // The structure check over stream, read from the image's first byte on: the
 // signature, the start and length, and every record up to the end record.
-bool CheckKernelImageStructure(Stream& stream, KernelImageCheck& check);
+// When it passes, check's record fields describe the end record.
+bool CheckKernelImageStructure(Stream& stream, KernelImageCheck& check,
+                               KernelImageRecordSink* sink = 0);
 
 // The marker part of the signature check: read is what reading 4 bytes at
 // offset 43 returned, bytes what arrived.

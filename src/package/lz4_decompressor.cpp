@@ -15,10 +15,11 @@ int32_t LittleEndianInt32(const uint8_t* bytes) {
     return static_cast<int32_t>(value);
 }
 
-// Decodes block after block until the first one that cannot be read or decoded.
+}  // namespace
+
 // Each block goes into the other output buffer than the one before, so the
 // previous block stays in place as the dictionary the next one may refer to.
-void DecodeBlocks(FileStream& source, FileStream& destination) {
+void DecodeLz4Blocks(Stream& source, Stream& destination) {
     LZ4_streamDecode_t* state = LZ4_createStreamDecode();
     if (!state)
         return;
@@ -53,14 +54,12 @@ void DecodeBlocks(FileStream& source, FileStream& destination) {
     LZ4_freeStreamDecode(state);
 }
 
-}  // namespace
-
 bool DecompressLz4File(const WString& source, const WString& destination, bool deleteSource) {
     FileStream in(source, StreamMode::Read);
     FileStream out(destination, StreamMode::Write | StreamMode::Truncate);
     const bool result = in.IsGood() && out.IsGood();
     if (result)
-        DecodeBlocks(in, out);
+        DecodeLz4Blocks(in, out);
     in.Close();
     out.Close();
     if (result && deleteSource)

@@ -208,6 +208,25 @@ TEST_F(EepromTool, GarbageImagesGiveFailuresNotCrashes) {
     EXPECT_EQ(Image().size(), 20u);
 }
 
+// Opening the EEPROM, the handler rebuilds a missing directory entry 0 from
+// the region it finds at its place and writes it: show says so, once.
+TEST_F(EepromTool, ShowSaysWhenTheHandlerRepairedTheDirectory) {
+    Init({});
+    std::string image = Image();
+    const std::string stored = image.substr(4, 4);
+    image.replace(4, 4, std::string(4, '\xFF'));
+    WriteFile(Printer() / "hw" / "eeprom.bin", image);
+
+    ToolRun run = Eeprom({"show"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(HasLineStartingWith(run.out, "  repaired: the handler found entry 0 ")) << run.out;
+    EXPECT_EQ(Image().substr(4, 4), stored);
+
+    run = Eeprom({"show"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_FALSE(HasLineStartingWith(run.out, "  repaired:")) << run.out;
+}
+
 TEST_F(EepromTool, RefusesBadInputWithOneLineAndExitTwo) {
     Init({});
     WriteFile(Scratch("a.json"), "{}");

@@ -73,6 +73,8 @@ TEST_F(NkbinToolTest, CheckVerdicts) {
     noMarker.records[0].data.replace(16, 4, "ECEd");
     TestImage outside;  // the module takes it, the imaging tool would not
     outside.records.push_back({outside.start + outside.length, "x"});
+    TestImage tooLong;  // likewise: longer than a flash slot (256 MiB)
+    tooLong.length = 0x10000001;
     struct Case {
         const char* name;
         std::string bytes;
@@ -83,6 +85,7 @@ TEST_F(NkbinToolTest, CheckVerdicts) {
         {"checksum", badSum.Bytes(), 1},
         {"marker", noMarker.Bytes(), 1},
         {"record outside the image", outside.Bytes(), 1},
+        {"longer than a flash slot", tooLong.Bytes(), 1},
         {"cut", TestImage().Bytes().substr(0, 50), 1},
         {"empty", "", 1},
     };
@@ -111,6 +114,9 @@ TEST_F(NkbinToolTest, RefusedInputs) {
         "nkbin make -o " + P("o.bin") + " --start 0x1FFFFFFFF --record 0=" + P("r0"),
         "nkbin make -o " + P("o.bin") + " --start 0x80200000 --record 0x80200000=" + P("missing"),
         "nkbin make -o " + P("o.bin") + " --start 0x80200000 --record " + P("r0"),
+        // An image longer than a flash slot: nkbin check would refuse it.
+        "nkbin make -o " + P("o.bin") +
+            " --start 0x80200000 --length 0x10000001 --record 0x80200000=" + P("r0"),
         "nkbin flatten " + P("missing") + " " + P("o.bin"),
     };
     for (const std::string& c : cases) {

@@ -37,6 +37,7 @@
 #include "sim/kernel_image.h"
 #include "sim/snapshot.h"
 #include "support/child_process.h"
+#include "support/host_files.h"
 #include "support/temp_device.h"
 
 namespace {
@@ -63,36 +64,6 @@ class Scratch {
   private:
     fs::path root_;
 };
-
-void WriteHost(const fs::path& path, const std::string& contents) {
-    fs::create_directories(path.parent_path());
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << contents;
-}
-
-std::string ReadHost(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// Everything below a folder: kind, link target, mode and contents of each entry.
-std::map<std::string, std::string> Inventory(const fs::path& top) {
-    std::map<std::string, std::string> entries;
-    std::error_code ec;
-    for (fs::recursive_directory_iterator it(top, ec), end; !ec && it != end; it.increment(ec)) {
-        const fs::path& path = it->path();
-        struct stat st;
-        if (lstat(path.c_str(), &st) != 0)
-            continue;
-        std::string what = std::to_string(st.st_mode) + " ";
-        if (S_ISLNK(st.st_mode))
-            what += fs::read_symlink(path, ec).string();
-        else if (S_ISREG(st.st_mode))
-            what += ReadHost(path);
-        entries[path.lexically_relative(top).string()] = what;
-    }
-    return entries;
-}
 
 // What was planted, as lstat and readlink see it.
 std::string Describe(const fs::path& path) {
@@ -176,7 +147,7 @@ void PlaceProgram(const Env& env, const std::string& hostProgram, const std::str
 
 void MakeBoot(const Env& env) {
     fs::create_directories(env.device / "fs/boot");
-    WriteHost(env.device / "fs/src.bin", "source");
+    fwtest::WriteHostFile(env.device / "fs/src.bin", "source");
 }
 
 void MakeEeprom(const Env& env) {
@@ -185,10 +156,11 @@ void MakeEeprom(const Env& env) {
 }
 
 void MakeDriverKey(const Env& env) {
-    WriteHost(env.device / "fs/boot/EEPromUtilDriver.dll", "driver");
-    WriteHost(env.device / "hw/registry.json",
-              "{\"HKEY_LOCAL_MACHINE\\\\Drivers\\\\EEpromUtil\": {\"Dll\": "
-              "\"\\\\boot\\\\EEPromUtilDriver.dll\", \"Prefix\": \"EPM\", \"Index\": 1}}\n");
+    fwtest::WriteHostFile(env.device / "fs/boot/EEPromUtilDriver.dll", "driver");
+    fwtest::WriteHostFile(
+        env.device / "hw/registry.json",
+        "{\"HKEY_LOCAL_MACHINE\\\\Drivers\\\\EEpromUtil\": {\"Dll\": "
+        "\"\\\\boot\\\\EEPromUtilDriver.dll\", \"Prefix\": \"EPM\", \"Index\": 1}}\n");
 }
 
 void MakeImagingTool(const Env& env) {
@@ -199,12 +171,12 @@ void MakeImagingTool(const Env& env) {
     plan.stampMarker = true;
     plan.records.push_back({plan.start, std::vector<uint8_t>(0x100, 0x5A)});
     const std::vector<uint8_t> image = sim::BuildKernelImage(plan);
-    WriteHost(env.device / "fs/boot/nk.bin", std::string(image.begin(), image.end()));
+    fwtest::WriteHostFile(env.device / "fs/boot/nk.bin", std::string(image.begin(), image.end()));
 }
 
 void MakeUpgrader(const Env& env) {
     PlaceProgram(env, "fwsetup-sim-stm32upgrader", "fs/UpgradeTemp/STM32Upgrader");
-    WriteHost(env.device / "fs/UpgradeTemp/ble.bin", "VERSION=1.2\nfirmware");
+    fwtest::WriteHostFile(env.device / "fs/UpgradeTemp/ble.bin", "VERSION=1.2\nfirmware");
 }
 
 void MakeCabinet(const Env& env) {
@@ -218,7 +190,7 @@ void MakeCabinet(const Env& env) {
 
 void MakePackage(const Env& env) {
     fs::create_directories(env.device / "fs/boot");
-    WriteHost(env.scratch / "pkg/files/boot/pkg.txt", "from the package");
+    fwtest::WriteHostFile(env.scratch / "pkg/files/boot/pkg.txt", "from the package");
     fs::copy_file(fs::path(FWSETUP_MODULES_DIR) / "QuorinpackageLayout.so",
                   env.scratch / "pkg/setup.so");
 }
@@ -229,7 +201,7 @@ void MakeNewPrinterFolder(const Env& env) {
 
 void MakeRegionFile(const Env& env) {
     MakeEeprom(env);
-    WriteHost(env.scratch / "region.json", "{\"a\": 1}");
+    fwtest::WriteHostFile(env.scratch / "region.json", "{\"a\": 1}");
 }
 
 void Nothing(const Env&) {}
@@ -424,7 +396,7 @@ fs::path PlantIt(const Env& env, const Way& way, Plant plant, const fs::path& ca
         const fs::path folder = env.device / way.onTheWay;
         const std::string rest = fs::path(target).lexically_relative(way.onTheWay).string();
         // Following the link would reach a file of the canary's.
-        WriteHost(canary / rest, "canary file in place of " + rest + "\n");
+        fwtest::WriteHostFile(canary / rest, "canary file in place of " + rest + "\n");
         fs::remove_all(folder);
         fs::create_directories(folder.parent_path());
         fs::create_directory_symlink(canary, folder);
@@ -468,8 +440,8 @@ TEST_P(PlantedEntries, LeadNowhereOutsideAndHangNothing) {
     Scratch scratch;
     Scratch canaryFolder;
     const fs::path canary = canaryFolder.Root() / "canary";
-    WriteHost(canary / "canary.txt", "canary\n");
-    WriteHost(canary / "sub" / "inner.txt", "inner\n");
+    fwtest::WriteHostFile(canary / "canary.txt", "canary\n");
+    fwtest::WriteHostFile(canary / "sub" / "inner.txt", "inner\n");
     const Env env{device.Root(), scratch.Root()};
 
     const bool expected = plant == Plant::kLinkOnTheWay ? way.doneOnTheWay : way.doneWhenPlanted;
@@ -477,11 +449,12 @@ TEST_P(PlantedEntries, LeadNowhereOutsideAndHangNothing) {
         [&] {
             way.prepare(env);
             const fs::path planted = PlantIt(env, way, plant, canary);
-            const std::map<std::string, std::string> before = Inventory(canaryFolder.Root());
+            const std::map<std::string, std::string> before =
+                fwtest::FolderInventory(canaryFolder.Root());
             const std::string plantedBefore = Describe(planted);
             EXPECT_EQ(way.run(env), expected);
             EXPECT_EQ(Describe(planted), plantedBefore) << "the planted entry changed";
-            EXPECT_EQ(Inventory(canaryFolder.Root()), before) << "the canary changed";
+            EXPECT_EQ(fwtest::FolderInventory(canaryFolder.Root()), before) << "the canary changed";
         },
         60);
     EXPECT_TRUE(outcome.Passed()) << outcome.Describe();

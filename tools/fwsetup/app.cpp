@@ -4,8 +4,11 @@
 #include <rapidjson/writer.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <iostream>
+#include <string>
+#include <vector>
 
 #include "platform/host/device_root.h"
 
@@ -54,18 +57,46 @@ int Refuse(const std::string& message, bool json) {
     return kExitUsage;
 }
 
+// For a command line that stops at a command group without naming one of its
+// subcommands: the group, what was given instead (if anything) and the
+// subcommands it has. Empty when the error is another one.
+std::string SubcommandError(CLI::App& app) {
+    CLI::App* current = &app;
+    std::string path = "fwsetup";
+    for (;;) {
+        const std::vector<CLI::App*> used = current->get_subcommands();
+        if (used.empty())
+            break;
+        current = used.front();
+        path += " " + current->get_name();
+    }
+    const std::vector<CLI::App*> all = current->get_subcommands({});
+    if (all.empty())
+        return std::string();
+    std::string names;
+    for (const CLI::App* sub : all)
+        names += (names.empty() ? "" : ", ") + sub->get_name();
+    const std::vector<std::string> rest = current->remaining();
+    if (!rest.empty() && !rest.front().empty() && rest.front()[0] != '-')
+        return path + ": unknown subcommand '" + rest.front() + "' (one of: " + names + ")";
+    return path + ": a subcommand is needed (one of: " + names + ")";
+}
+
 }  // namespace
 
 uint64_t ParseUnsignedNumber(const std::string& what, const std::string& text, uint64_t maximum) {
     const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
     const std::string digits = hex ? text.substr(2) : text;
-    if (digits.empty() || digits.size() > (hex ? 16u : 19u) ||
-        digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") !=
-            std::string::npos)
+    if (digits.empty() || digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") !=
+                              std::string::npos)
         throw UsageError(what + ": '" + text + "' is not a number");
+    const std::string range = " is out of range (0.." + std::to_string(maximum) + ")";
+    const size_t significant = std::min(digits.find_first_not_of('0'), digits.size());
+    if (digits.size() - significant > (hex ? 16u : 19u))
+        throw UsageError(what + ": " + text + range);
     const unsigned long long value = std::stoull(digits, nullptr, hex ? 16 : 10);
     if (value > maximum)
-        throw UsageError(what + ": " + text + " is more than " + std::to_string(maximum));
+        throw UsageError(what + ": " + text + range);
     return value;
 }
 
@@ -139,7 +170,8 @@ int Main(int argc, char** argv) {
     } catch (const CLI::CallForAllHelp& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
-        return Refuse(e.what(), WantsJson(argc, argv));
+        const std::string subcommand = SubcommandError(app);
+        return Refuse(subcommand.empty() ? e.what() : subcommand, WantsJson(argc, argv));
     } catch (const UsageError& e) {
         return Refuse(e.what(), WantsJson(argc, argv));
     } catch (const std::exception& e) {

@@ -22,6 +22,7 @@
 #include "sim/device_files.h"
 #include "sim/devices/reference_fpga.h"
 #include "sim/file_digest.h"
+#include "sim/installer.h"
 #include "sim/kernel_image.h"
 #include "sim/package_builder.h"
 #include "sim/property_files.h"
@@ -151,9 +152,10 @@ void OsPackageFiles(const fs::path& files) {
 
     const fs::path nk = files / "boot" / "nk.bin";
     WriteText(nk, std::string(image.begin(), image.end()));
-    const fs::path flat = files.parent_path() / "nk.nb0";
-    sim::FlattenKernelImage(nk, sim::ReadKernelImageLayout(nk), flat);
-    WriteText(files / "boot" / "NK.nb0.md5", sim::FileMd5Hex(flat) + "  nk.nb0\n");
+    std::ifstream in(nk, std::ios::binary);
+    std::stringstream flat;
+    sim::FlattenKernelImage(in, sim::ReadKernelImageLayout(nk), flat);
+    WriteText(files / "boot" / "NK.nb0.md5", TextMd5(flat.str()) + "  nk.nb0\n");
 }
 
 // A package of no particular kind: only its nested cabinet, for \boot\ and \store\.
@@ -612,6 +614,7 @@ fs::path BuildPackage(const DemoPackage& row, size_t index, const fs::path& work
     recipe.output = workspace / "packages" / sources.filename();
     fs::create_directories(recipe.output.parent_path());
     sim::MakePackage(recipe);
+    sim::CheckPackage(recipe.output);
     return recipe.output;
 }
 
@@ -649,6 +652,14 @@ void ShowPropertyFiles(const fs::path& device) {
 // does; true when every package went through.
 bool RunSeries(const fs::path& workspace, const DemoPrinter& printer, const CommandContext& ctx) {
     const fs::path device = workspace / "device";
+    sim::UpgradeSeriesOptions options;
+    options.device = device;
+    options.fwsetup = ctx.binDir / "fwsetup";
+    // Every package and module is there before the printer is touched.
+    const std::vector<const DemoPackage*> series = SeriesFor(printer);
+    for (size_t i = 0; i < series.size(); ++i)
+        options.packages.push_back(BuildPackage(*series[i], i, workspace, ctx));
+
     sim::DeviceOptions deviceOptions;
     if (printer.boardId)
         deviceOptions.boardId = *printer.boardId;
@@ -660,15 +671,9 @@ bool RunSeries(const fs::path& workspace, const DemoPrinter& printer, const Comm
               << device.string() << "\n";
     if (printer.onlyLayout)
         std::cout << "it gets only the " << printer.onlyLayout << " package of the series\n";
-
-    sim::UpgradeSeriesOptions options;
-    options.device = device;
-    options.fwsetup = ctx.binDir / "fwsetup";
-    const std::vector<const DemoPackage*> series = SeriesFor(printer);
-    for (size_t i = 0; i < series.size(); ++i) {
-        options.packages.push_back(BuildPackage(*series[i], i, workspace, ctx));
-        if (series[i]->before)
-            series[i]->before(device);
+    for (const DemoPackage* row : series) {
+        if (row->before)
+            row->before(device);
     }
 
     for (size_t i = 0; i < series.size(); ++i) {

@@ -23,21 +23,6 @@ struct DeviceInitArgs {
     CLI::Option* productOption = nullptr;
 };
 
-// A board id in decimal or with 0x in hexadecimal, 0..65535.
-int ParseBoardId(const std::string& text) {
-    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    const std::string digits = hex ? text.substr(2) : text;
-    const std::string allowed = hex ? "0123456789abcdefABCDEF" : "0123456789";
-    if (digits.empty() || digits.size() > 8 ||
-        digits.find_first_not_of(allowed) != std::string::npos) {
-        throw UsageError("--board-id: '" + text + "' is not a number");
-    }
-    const unsigned long value = std::stoul(digits, nullptr, hex ? 16 : 10);
-    if (value > 0xFFFF)
-        throw UsageError("--board-id: " + text + " is out of range (0..65535)");
-    return static_cast<int>(value);
-}
-
 sim::DeviceOptions ToOptions(const DeviceInitArgs& args) {
     sim::DeviceOptions options;
     const bool boardIdGiven = args.boardIdOption->count() > 0;
@@ -70,7 +55,7 @@ sim::DeviceOptions ToOptions(const DeviceInitArgs& args) {
         options.product = args.product;
     }
     if (boardIdGiven)
-        options.boardId = ParseBoardId(args.boardId);
+        options.boardId = static_cast<int>(ParseUnsignedNumber("--board-id", args.boardId, 0xFFFF));
     if (region0Given) {
         std::error_code ec;
         if (!fs::is_regular_file(args.region0, ec)) {

@@ -18,9 +18,12 @@
 #include "eeprom/eeprom_reader.h"
 #include "eeprom/wec_eeprom_handler.h"
 #include "fileutil/crc16.h"
+#include "output_file.h"
 #include "platform/host/device_root.h"
+#include "platform/host/safe_files.h"
 #include "sim/device.h"
 #include "sim/device_files.h"
+#include "sim/output_file.h"
 
 namespace fwsetup {
 namespace {
@@ -34,37 +37,17 @@ struct EepromArgs {
     std::string boardId;
 };
 
-// A number, decimal or with 0x in hexadecimal, 0..maximum.
-unsigned long ParseNumber(const std::string& what, const std::string& text, unsigned long maximum) {
-    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    const std::string digits = hex ? text.substr(2) : text;
-    const std::string allowed = hex ? "0123456789abcdefABCDEF" : "0123456789";
-    if (digits.empty() || digits.size() > 8 ||
-        digits.find_first_not_of(allowed) != std::string::npos)
-        throw UsageError(what + ": '" + text + "' is not a number");
-    const unsigned long value = std::stoul(digits, nullptr, hex ? 16 : 10);
-    if (value > maximum)
-        throw UsageError(what + ": " + text + " is out of range (0.." + std::to_string(maximum) +
-                         ")");
-    return value;
-}
-
 int ParseIndex(const std::string& text) {
     return static_cast<int>(
-        ParseNumber("region index", text, EEPromLayout::kDirectoryEntryCount - 1));
+        ParseUnsignedNumber("region index", text, EEPromLayout::kDirectoryEntryCount - 1));
 }
 
-void RequireInputFile(const std::string& file) {
-    std::error_code ec;
-    if (!fs::is_regular_file(file, ec))
-        throw UsageError("no file '" + file + "'");
+// FILE as an input, or as an output that must not be one of the device's own files.
+void CheckInputFile(const EepromArgs& args) {
+    sim::CommandFiles(args.device).Input("FILE", args.file);
 }
-
-void RequireOutputFolder(const std::string& file) {
-    std::error_code ec;
-    const fs::path parent = fs::absolute(file, ec).parent_path();
-    if (file.empty() || !fs::is_directory(parent, ec) || fs::is_directory(file, ec))
-        throw UsageError("cannot write '" + file + "': no such folder or a folder in the way");
+void CheckOutputFile(const EepromArgs& args) {
+    sim::CommandFiles(args.device).Output("FILE", args.file);
 }
 
 WString Wide(const std::string& text) {
@@ -84,14 +67,11 @@ class StagingFile {
 
     WString DevicePath() const { return file_.DevicePath(); }
     void TakeFrom(const std::string& hostFile) const {
-        std::ifstream in(hostFile, std::ios::binary);
-        const std::string bytes((std::istreambuf_iterator<char>(in)),
-                                std::istreambuf_iterator<char>());
-        if (!in.is_open() || in.bad())
-            throw UsageError("cannot read '" + hostFile + "'");
-        file_.Write(bytes);
+        const std::vector<uint8_t> bytes = ReadInputFile(hostFile);
+        file_.Write(std::string(bytes.begin(), bytes.end()));
     }
-    // False when the copy to hostFile fails.
+    // False when what the handler left there cannot be read; the copy to
+    // hostFile is put in place whole.
     bool GiveTo(const std::string& hostFile) const {
         std::string bytes;
         try {
@@ -99,10 +79,8 @@ class StagingFile {
         } catch (const std::exception&) {
             return false;
         }
-        std::ofstream out(hostFile, std::ios::binary | std::ios::trunc);
-        out << bytes;
-        out.close();
-        return !out.fail();
+        sim::WriteOutputFile(hostFile, bytes);
+        return true;
     }
 
   private:
@@ -135,8 +113,27 @@ void PrintEntry(const EEPromDirectoryEntry& entry, std::ostream& out) {
         << " (" << Hex(entry.length, 4) << ")";
 }
 
+// The directory entries of a header block.
+std::vector<EEPromDirectoryEntry> DirectoryOf(const uint8_t* header) {
+    std::vector<EEPromDirectoryEntry> entries;
+    for (uint32_t i = 0; i < EEPromLayout::kDirectoryEntryCount; ++i) {
+        const uint8_t* raw =
+            &header[EEPromLayout::kDirectoryOffset + i * EEPromLayout::kDirectoryEntrySize];
+        entries.push_back(EEPromDirectoryEntry(static_cast<uint16_t>(raw[0] | (raw[1] << 8)),
+                                               static_cast<uint16_t>(raw[2] | (raw[3] << 8))));
+    }
+    return entries;
+}
+
 void RunShow(const EepromArgs& args, CommandContext& ctx) {
-    UseDevice(args.device);
+    const fs::path device = UseDevice(args.device);
+    // The header as it was before any handler opened the EEPROM: opening one
+    // repairs a missing directory entry 0 and may write the repair.
+    std::string before;
+    const bool readBefore =
+        platform::host::ReadFileBelow(device.string(), "hw/eeprom.bin", EEPromLayout::kSize,
+                                      before) == platform::host::kFileRead &&
+        before.size() >= EEPromLayout::kHeaderSize;
     const uint16_t boardId = EEPromReader::ReadBoardId();
     std::unique_ptr<WecEEPromHandler> handler = OpenHandler(ctx);
     if (!handler)
@@ -171,13 +168,7 @@ void RunShow(const EepromArgs& args, CommandContext& ctx) {
 
     // The directory as stored, and as the handler uses it after its repair.
     const std::vector<EEPromDirectoryEntry>& inUse = handler->Directory();
-    std::vector<EEPromDirectoryEntry> stored;
-    for (uint32_t i = 0; i < EEPromLayout::kDirectoryEntryCount; ++i) {
-        const uint8_t* raw =
-            &header[EEPromLayout::kDirectoryOffset + i * EEPromLayout::kDirectoryEntrySize];
-        stored.push_back(EEPromDirectoryEntry(static_cast<uint16_t>(raw[0] | (raw[1] << 8)),
-                                              static_cast<uint16_t>(raw[2] | (raw[3] << 8))));
-    }
+    const std::vector<EEPromDirectoryEntry> stored = DirectoryOf(header.data());
     std::cout << "directory:\n";
     for (size_t i = 0; i < stored.size(); ++i) {
         std::cout << "  " << i << ": ";
@@ -190,6 +181,20 @@ void RunShow(const EepromArgs& args, CommandContext& ctx) {
             std::cout << " (not stored)";
         }
         std::cout << "\n";
+    }
+    if (readBefore) {
+        const std::vector<EEPromDirectoryEntry> found =
+            DirectoryOf(reinterpret_cast<const uint8_t*>(before.data()));
+        for (size_t i = 0; i < found.size(); ++i) {
+            if (found[i].offset == stored[i].offset && found[i].length == stored[i].length)
+                continue;
+            std::cout << "  repaired: the handler found entry " << i << " ";
+            PrintEntry(found[i], std::cout);
+            std::cout << (found[i].IsPresent() ? "" : " (absent)")
+                      << " when it opened the EEPROM and wrote ";
+            PrintEntry(stored[i], std::cout);
+            std::cout << " in its place\n";
+        }
     }
     std::cout << "regions:\n";
     bool any = false;
@@ -221,7 +226,7 @@ void RunShow(const EepromArgs& args, CommandContext& ctx) {
 }
 
 void RunSetBoardId(const EepromArgs& args, CommandContext& ctx) {
-    const unsigned long id = ParseNumber("board id", args.boardId, 0xFFFF);
+    const uint64_t id = ParseUnsignedNumber("board id", args.boardId, 0xFFFF);
     UseDevice(args.device);
     std::unique_ptr<WecEEPromHandler> handler = OpenHandler(ctx);
     if (!handler)
@@ -234,7 +239,7 @@ void RunSetBoardId(const EepromArgs& args, CommandContext& ctx) {
 
 void RunWriteRegion(const EepromArgs& args, CommandContext& ctx) {
     const int index = ParseIndex(args.index);
-    RequireInputFile(args.file);
+    CheckInputFile(args);
     const fs::path device = UseDevice(args.device);
     std::error_code ec;
     const uintmax_t size = fs::file_size(args.file, ec);
@@ -254,7 +259,7 @@ void RunWriteRegion(const EepromArgs& args, CommandContext& ctx) {
 
 void RunReadRegion(const EepromArgs& args, CommandContext& ctx) {
     const int index = ParseIndex(args.index);
-    RequireOutputFolder(args.file);
+    CheckOutputFile(args);
     const fs::path device = UseDevice(args.device);
     std::unique_ptr<WecEEPromHandler> handler = OpenHandler(ctx);
     if (!handler)
@@ -270,7 +275,7 @@ void RunReadRegion(const EepromArgs& args, CommandContext& ctx) {
 
 void RunVerifyRegion(const EepromArgs& args, CommandContext& ctx) {
     const int index = ParseIndex(args.index);
-    RequireInputFile(args.file);
+    CheckInputFile(args);
     const fs::path device = UseDevice(args.device);
     std::unique_ptr<WecEEPromHandler> handler = OpenHandler(ctx);
     if (!handler)
@@ -293,7 +298,7 @@ void RunFormat(const EepromArgs& args, CommandContext& ctx) {
 }
 
 void RunDumpHeader(const EepromArgs& args, CommandContext& ctx) {
-    RequireOutputFolder(args.file);
+    CheckOutputFile(args);
     const fs::path device = UseDevice(args.device);
     std::unique_ptr<WecEEPromHandler> handler = OpenHandler(ctx);
     if (!handler)

@@ -12,129 +12,41 @@
 #include <vector>
 
 #include "app.h"
-#include "fileutil/file_type.h"
-#include "kernel/kernel_image_check.h"
+#include "output_file.h"
 #include "sim/file_digest.h"
 #include "sim/kernel_image.h"
+#include "sim/output_file.h"
 
 namespace fwsetup {
 namespace {
 
 namespace fs = std::filesystem;
 
-// A host file as the module's Stream, read-only, with the module's read results.
-class HostFileStream : public Stream {
-  public:
-    explicit HostFileStream(const fs::path& path) : in_(path, std::ios::binary) {}
-    bool IsOpen() const { return in_.is_open(); }
-    int Read(uint8_t* buffer, uint32_t count) override {
-        in_.read(reinterpret_cast<char*>(buffer), std::streamsize(count));
-        const int read = int(in_.gcount());
-        if (in_.eof())
-            return read == 0 && !in_.bad() ? kStreamEndOfFile : read;
-        if (in_.fail() || in_.bad())
-            return kStreamFailed;
-        return read;
-    }
-    using Stream::Write;
-    int Write(const uint8_t*, uint32_t) override { return kStreamNotWritable; }
-    void Close() override { in_.close(); }
-
-  private:
-    std::ifstream in_;
-};
-
-void RequireFile(const std::string& file) {
-    std::error_code ec;
-    if (!fs::is_regular_file(file, ec))
-        throw UsageError("no file '" + file + "'");
-}
-
-// Decimal or 0x hexadecimal, 0..0xFFFFFFFF.
-uint32_t ParseU32(const std::string& text, const std::string& what) {
-    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    const std::string digits = hex ? text.substr(2) : text;
-    const std::string allowed = hex ? "0123456789abcdefABCDEF" : "0123456789";
-    if (digits.empty() || digits.size() > (hex ? 8u : 10u) ||
-        digits.find_first_not_of(allowed) != std::string::npos) {
-        throw UsageError(what + ": '" + text + "' is not a 32-bit number");
-    }
-    const unsigned long long value = std::stoull(digits, nullptr, hex ? 16 : 10);
-    if (value > 0xFFFFFFFFull)
-        throw UsageError(what + ": '" + text + "' is beyond 32 bits");
-    return uint32_t(value);
-}
-
-std::string RecordText(const KernelImageCheck& check) {
-    return "record " + std::to_string(check.recordIndex) + " (header at offset " +
-           std::to_string(check.recordOffset) + ", address " + sim::Hex32(check.recordAddress) +
-           ", length " + std::to_string(check.recordLength) + ")";
-}
-
-// The module's verdict: empty when valid, else why not.
-std::string ModuleVerdict(const fs::path& file) {
-    KernelImageCheck check;
-    {
-        HostFileStream stream(file);
-        if (!stream.IsOpen())
-            return KernelImageFaultText(kKernelImageUnreadable);
-        if (!CheckKernelImageStructure(stream, check)) {
-            switch (check.fault) {
-                case kKernelImageRecordHeaderShort:
-                    return "the file ends at offset " + std::to_string(check.recordOffset) +
-                           " before record " + std::to_string(check.recordIndex) +
-                           "'s complete header (no end record)";
-                case kKernelImageRecordDataShort:
-                    return RecordText(check) + ": " + KernelImageFaultText(check.fault);
-                case kKernelImageChecksumMismatch:
-                    return RecordText(check) + ": checksum mismatch (stored " +
-                           sim::Hex32(check.recordChecksum) + ", computed " +
-                           sim::Hex32(check.recordSum) + ")";
-                case kKernelImageRangeOverflow:
-                    return "image start " + sim::Hex32(check.start) + " + length " +
-                           sim::Hex32(check.length) + " overflows 32 bits";
-                default:
-                    return KernelImageFaultText(check.fault);
-            }
-        }
-    }
-    std::ifstream in(file, std::ios::binary);
-    uint8_t head[kKernelImageMarkerOffset + 4] = {};
-    in.read(reinterpret_cast<char*>(head), sizeof(head));
-    const int read = int(in.gcount());
-    KernelImageCheck marker;
-    if (!CheckKernelImageMarker(head + kKernelImageMarkerOffset,
-                                read - int(kKernelImageMarkerOffset), marker)) {
-        return KernelImageFaultText(marker.fault);
-    }
-    if (FileTypeOfHeader(head, uint32_t(read)) != u"bin") {
-        return KernelImageFaultText(kKernelImageTypeWrong);
-    }
-    return std::string();
-}
-
 void RunCheck(const std::string& file, CommandContext& ctx) {
-    RequireFile(file);
-    const std::string moduleFault = ModuleVerdict(file);
-    if (!moduleFault.empty()) {
-        std::cout << "invalid: " << moduleFault << "\n";
+    sim::CommandFiles().Input("FILE", file);
+    const sim::KernelImageReport report = sim::CheckKernelImageFile(file);
+    if (!report.moduleFault.empty()) {
+        std::cout << "invalid: " << report.moduleFault << "\n";
         ctx.exitCode = kExitFailed;
         return;
     }
-    sim::KernelImageLayout layout;
-    try {
-        layout = sim::ReadKernelImageLayout(file);
-        sim::CheckRecordsInsideImage(layout);
-    } catch (const sim::KernelImageError& e) {
-        std::cout << "invalid: the module accepts it, the imaging tool refuses it: " << e.what()
-                  << "\n";
+    if (!report.imagingFault.empty()) {
+        std::cout << "invalid: the module accepts it, the imaging tool refuses it: "
+                  << report.imagingFault << "\n";
         ctx.exitCode = kExitFailed;
         return;
     }
+    const sim::KernelImageLayout& layout = report.layout;
     std::cout << "valid: " << layout.signature << "000FF image, start " << sim::Hex32(layout.start)
-              << ", length " << layout.length << " bytes, " << layout.records.size()
+              << ", length " << layout.length << " bytes, " << report.check.records
               << " record(s), end record at offset " << layout.endRecordOffset << "\n";
     ctx.exitCode = kExitOk;
+}
+
+// The image length field of a built image.
+uint32_t ImageLength(const std::vector<uint8_t>& image) {
+    return uint32_t(image[11]) | (uint32_t(image[12]) << 8) | (uint32_t(image[13]) << 16) |
+           (uint32_t(image[14]) << 24);
 }
 
 struct MakeArgs {
@@ -147,56 +59,46 @@ struct MakeArgs {
     std::string endLength;
 };
 
-std::vector<uint8_t> ReadData(const std::string& file) {
-    RequireFile(file);
-    std::ifstream in(file, std::ios::binary);
-    std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)),
-                              std::istreambuf_iterator<char>());
-    if (in.bad())
-        throw UsageError("cannot read '" + file + "'");
-    return data;
-}
-
 void RunMake(const MakeArgs& args, CommandContext& ctx) {
     sim::KernelImagePlan plan;
     if (args.signature != "B" && args.signature != "S") {
         throw UsageError("--signature: 'B' or 'S', not '" + args.signature + "'");
     }
     plan.signature = args.signature[0];
-    plan.start = ParseU32(args.start, "--start");
+    plan.start = uint32_t(ParseUnsignedNumber("--start", args.start, 0xFFFFFFFFu));
     if (!args.length.empty()) {
-        plan.length = ParseU32(args.length, "--length");
+        plan.length = uint32_t(ParseUnsignedNumber("--length", args.length, 0xFFFFFFFFu));
         if (plan.length == 0)
             throw UsageError("--length: an image length must not be 0");
     }
     if (!args.endLength.empty())
-        plan.endRecordLength = ParseU32(args.endLength, "--end-length");
+        plan.endRecordLength =
+            uint32_t(ParseUnsignedNumber("--end-length", args.endLength, 0xFFFFFFFFu));
     plan.stampMarker = args.stampMarker;
+    sim::CommandFiles files;
     for (const std::string& record : args.records) {
         const size_t eq = record.find('=');
         if (eq == std::string::npos || eq == 0 || eq + 1 == record.size()) {
             throw UsageError("--record: '" + record + "' is not ADDRESS=FILE");
         }
         sim::KernelImageSource source;
-        source.address = ParseU32(record.substr(0, eq), "--record address");
-        source.data = ReadData(record.substr(eq + 1));
+        source.address =
+            uint32_t(ParseUnsignedNumber("--record address", record.substr(0, eq), 0xFFFFFFFFu));
+        files.Input("--record", record.substr(eq + 1));
+        source.data = ReadInputFile(record.substr(eq + 1));
         plan.records.push_back(std::move(source));
     }
+    files.Output("-o", args.out);
     std::vector<uint8_t> image;
     try {
         image = sim::BuildKernelImage(plan);
     } catch (const sim::KernelImageError& e) {
         throw UsageError(std::string("nkbin make: ") + e.what());
     }
-    std::ofstream out(args.out, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(image.data()), std::streamsize(image.size()));
-    out.close();
-    if (!out)
-        throw UsageError("cannot write '" + args.out + "'");
-    const sim::KernelImageLayout layout = sim::ReadKernelImageLayout(args.out);
+    sim::WriteOutputFile(args.out, image);
     std::cout << "wrote " << args.out << ": " << image.size() << " bytes, start "
-              << sim::Hex32(layout.start) << ", length " << layout.length << ", "
-              << layout.records.size() << " record(s)\n";
+              << sim::Hex32(plan.start) << ", length " << ImageLength(image) << ", "
+              << plan.records.size() << " record(s)\n";
     ctx.exitCode = kExitOk;
 }
 
@@ -207,41 +109,26 @@ struct FlattenArgs {
 };
 
 void RunFlatten(const FlattenArgs& args, CommandContext& ctx) {
-    RequireFile(args.file);
-    std::error_code ec;
-    if (fs::is_directory(args.out, ec))
-        throw UsageError("OUT '" + args.out + "' is a folder");
-    if (fs::equivalent(args.file, args.out, ec))
-        throw UsageError("OUT '" + args.out + "' is the image itself");
-    std::string digest;
-    // OUT is removed on failure only once it has been started.
-    bool writing = false;
-    try {
-        const sim::KernelImageLayout layout = sim::ReadKernelImageLayout(args.file);
-        sim::CheckRecordsInsideImage(layout);
-        writing = true;
-        sim::FlattenKernelImage(args.file, layout, args.out);
-        digest = sim::FileMd5Hex(args.out);
-    } catch (const sim::KernelImageError& e) {
-        if (writing)
-            fs::remove(args.out, ec);
-        std::cerr << "fwsetup: " << args.file << ": " << e.what() << "\n";
+    sim::CommandFiles files;
+    files.Input("FILE", args.file);
+    files.Output("OUT", args.out);
+    if (!args.digestFile.empty())
+        files.Output("--digest-file", args.digestFile);
+    sim::KernelImageReport report = sim::CheckKernelImageFile(args.file, true);
+    if (!report.imagingFault.empty()) {
+        std::cerr << "fwsetup: " << args.file << ": " << report.imagingFault << "\n";
         ctx.exitCode = kExitFailed;
         return;
-    } catch (const std::runtime_error& e) {
-        if (writing)
-            fs::remove(args.out, ec);
-        throw UsageError(e.what());
     }
-    if (!args.digestFile.empty()) {
-        std::ofstream sidecar(args.digestFile, std::ios::binary | std::ios::trunc);
-        sidecar << digest;
-        sidecar.close();
-        if (!sidecar)
-            throw UsageError("cannot write '" + args.digestFile + "'");
-    }
-    std::cout << args.out << ": " << fs::file_size(args.out, ec) << " bytes, md5 " << digest
-              << "\n";
+    std::ifstream image(args.file, std::ios::binary);
+    sim::OutputFile flat(args.out);
+    sim::FlattenKernelImage(image, report.layout, flat.Stream());
+    flat.Stream().seekg(0);
+    const std::string digest = sim::StreamMd5Hex(flat.Stream(), "the flat image");
+    flat.Commit();
+    if (!args.digestFile.empty())
+        sim::WriteOutputFile(args.digestFile, digest);
+    std::cout << args.out << ": " << report.layout.length << " bytes, md5 " << digest << "\n";
     ctx.exitCode = kExitOk;
 }
 
@@ -250,10 +137,17 @@ void RunFlatten(const FlattenArgs& args, CommandContext& ctx) {
 void AddNkbinCommands(CLI::App& app, CommandContext& ctx) {
     CLI::App* nkbin = app.add_subcommand("nkbin", "Kernel images in the BIN format");
     nkbin->require_subcommand(1);
+    nkbin->footer(
+        "check applies the module's checks and, from the same single read, the imaging tool's "
+        "rules too: every record inside the image and the image no longer than the simulated "
+        "flash slot (256 MiB). make refuses an image that check would reject.");
 
     auto checkFile = std::make_shared<std::string>();
     CLI::App* check = nkbin->add_subcommand(
-        "check", "Would the module and the imaging tool accept FILE? Exit 0 valid, 1 invalid");
+        "check",
+        "Would the module and the imaging tool accept FILE? The module's checks (structure, "
+        "checksums, \"ECEC\", file type) and the imaging tool's rules (every record inside the "
+        "image, at most 256 MiB for the flash slot), in one read. Exit 0 valid, 1 invalid");
     check->add_option("FILE", *checkFile, "the kernel image")->required();
     check->callback([checkFile, &ctx] { RunCheck(*checkFile, ctx); });
 

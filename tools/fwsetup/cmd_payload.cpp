@@ -8,41 +8,17 @@
 namespace fwsetup {
 namespace {
 
-namespace fs = std::filesystem;
-
 struct PayloadArgs {
     std::string in;
     std::string out;
 };
 
-void CheckFiles(const PayloadArgs& args, const char* command) {
-    std::error_code ec;
-    if (!fs::is_regular_file(args.in, ec)) {
-        throw UsageError(std::string("payload ") + command + ": no file '" + args.in + "'");
-    }
-    if (args.out.empty())
-        throw UsageError(std::string("payload ") + command + ": OUT is empty");
-    if (fs::is_directory(args.out, ec)) {
-        throw UsageError(std::string("payload ") + command + ": '" + args.out + "' is a folder");
-    }
-    if (fs::exists(args.out, ec) && fs::equivalent(args.in, args.out, ec)) {
-        throw UsageError(std::string("payload ") + command + ": IN and OUT are the same file");
-    }
-    const fs::path parent = fs::path(args.out).parent_path();
-    if (!parent.empty() && !fs::is_directory(parent, ec)) {
-        throw UsageError(std::string("payload ") + command + ": no folder '" + parent.string() +
-                         "'");
-    }
-}
-
 void RunPack(const PayloadArgs& args, CommandContext& ctx) {
-    CheckFiles(args, "pack");
     sim::PackPayloadFile(args.in, args.out, sim::TerminalProgress("packing"));
     ctx.exitCode = kExitOk;
 }
 
 void RunUnpack(const PayloadArgs& args, CommandContext& ctx) {
-    CheckFiles(args, "unpack");
     sim::UnpackPayloadFile(args.in, args.out, sim::TerminalProgress("unpacking"));
     ctx.exitCode = kExitOk;
 }

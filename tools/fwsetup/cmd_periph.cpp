@@ -23,6 +23,7 @@
 #include "package/memory_stream.h"
 #include "periph_view.h"
 #include "periphconfig/peripheral_config_file.h"
+#include "sim/output_file.h"
 
 namespace fwsetup {
 namespace {
@@ -60,54 +61,6 @@ ByteVector ReadHostFile(const std::string& path, uintmax_t limit) {
     return bytes;
 }
 
-// OUT may be replaced: it is not IN itself and, when it exists, a regular file.
-void CheckOutput(const std::string& in, const std::string& out) {
-    if (out.empty())
-        throw UsageError("OUT must not be empty");
-    struct stat outStat;
-    if (lstat(out.c_str(), &outStat) != 0) {
-        if (errno != ENOENT)
-            throw UsageError("cannot use '" + out + "': " + std::strerror(errno));
-        return;
-    }
-    if (!S_ISREG(outStat.st_mode))
-        throw UsageError("OUT '" + out + "' exists and is not a regular file");
-    struct stat inStat;
-    if (stat(in.c_str(), &inStat) == 0 && inStat.st_dev == outStat.st_dev &&
-        inStat.st_ino == outStat.st_ino)
-        throw UsageError("OUT '" + out + "' is IN itself");
-}
-
-// Writes bytes to a fresh file beside out and renames it into place, so that out
-// is either as it was or complete.
-void ReplaceFile(const std::string& out, const ByteVector& bytes) {
-    fs::path parent = fs::path(out).parent_path();
-    if (parent.empty())
-        parent = ".";
-    std::string temporary = (parent / ".fwsetup-periph-XXXXXX").string();
-    const int fd = mkstemp(temporary.data());
-    if (fd < 0)
-        throw UsageError("cannot write in '" + parent.string() + "': " + std::strerror(errno));
-    bool ok = true;
-    size_t done = 0;
-    while (ok && done < bytes.size()) {
-        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        ok = n > 0;
-        if (ok)
-            done += static_cast<size_t>(n);
-    }
-    ok = fchmod(fd, 0644) == 0 && ok;
-    ok = fsync(fd) == 0 && ok;
-    ok = close(fd) == 0 && ok;
-    if (!ok || rename(temporary.c_str(), out.c_str()) != 0) {
-        const std::string reason = std::strerror(errno);
-        unlink(temporary.c_str());
-        throw UsageError("cannot write '" + out + "': " + reason);
-    }
-}
-
 std::string Hex16(uint16_t value) {
     std::ostringstream text;
     text << "0x" << std::hex << std::setw(4) << std::setfill('0') << value;
@@ -115,10 +68,9 @@ std::string Hex16(uint16_t value) {
 }
 
 void RunWrap(const WrapArgs& args, CommandContext& ctx) {
-    std::error_code ec;
-    if (!fs::is_regular_file(args.in, ec))
-        throw UsageError("no file '" + args.in + "'");
-    CheckOutput(args.in, args.out);
+    sim::CommandFiles files;
+    files.Input("IN", args.in);
+    files.Output("OUT", args.out);
     const ByteVector json = ReadHostFile(args.in, UINTMAX_MAX);
     const uint16_t crc = Crc16::Compute(json);
     ByteVector wrapped;
@@ -126,7 +78,7 @@ void RunWrap(const WrapArgs& args, CommandContext& ctx) {
     wrapped.push_back(static_cast<uint8_t>(crc & 0xFF));
     wrapped.push_back(static_cast<uint8_t>(crc >> 8));
     wrapped.insert(wrapped.end(), json.begin(), json.end());
-    ReplaceFile(args.out, wrapped);
+    sim::WriteOutputFile(args.out, wrapped);
     std::cout << args.out << ": " << wrapped.size() << " bytes, CRC " << Hex16(crc) << " then the "
               << json.size() << " bytes of " << args.in << "\n";
     ctx.exitCode = kExitOk;

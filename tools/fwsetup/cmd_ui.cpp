@@ -16,14 +16,13 @@ struct WatchArgs {
     std::string device;
     std::string count;
     std::string timeout;
+    CLI::Option* countOption = nullptr;
+    CLI::Option* timeoutOption = nullptr;
 };
 
 // A positive whole number of codes.
 size_t ParseCount(const std::string& text) {
-    if (text.empty() || text.size() > 9 ||
-        text.find_first_not_of("0123456789") != std::string::npos)
-        throw UsageError("--count: '" + text + "' is not a positive whole number");
-    const size_t value = std::stoul(text);
+    const size_t value = ParseUnsignedNumber("--count", text, 0xFFFFFFFFu);
     if (value == 0)
         throw UsageError("--count: must be at least 1");
     return value;
@@ -35,13 +34,15 @@ std::chrono::milliseconds ParseTimeout(const std::string& text) {
     double seconds = 0;
     try {
         seconds = std::stod(text, &used);
+    } catch (const std::out_of_range&) {
+        throw UsageError("--timeout: " + text + " is out of range (0 < S <= 86400)");
     } catch (const std::exception&) {
         used = 0;
     }
-    if (used == 0 || used != text.size() || !std::isfinite(seconds) || seconds <= 0 ||
-        seconds > 86400) {
-        throw UsageError("--timeout: '" + text + "' is not a number of seconds (0 < S <= 86400)");
-    }
+    if (used == 0 || used != text.size() || std::isnan(seconds))
+        throw UsageError("--timeout: '" + text + "' is not a number of seconds");
+    if (seconds <= 0 || seconds > 86400)
+        throw UsageError("--timeout: " + text + " is out of range (0 < S <= 86400)");
     return std::chrono::milliseconds(static_cast<long long>(std::ceil(seconds * 1000)));
 }
 
@@ -59,9 +60,9 @@ void RunWatch(const WatchArgs& args, CommandContext& ctx) {
     const fs::path device = CheckedDevice(args.device);
     std::optional<size_t> count;
     std::optional<std::chrono::milliseconds> timeout;
-    if (!args.count.empty())
+    if (args.countOption->count() > 0)
         count = ParseCount(args.count);
-    if (!args.timeout.empty())
+    if (args.timeoutOption->count() > 0)
         timeout = ParseTimeout(args.timeout);
     platform::host::SetDeviceRoot(device.string());
     sim::WatchProgress(std::cout, count, timeout);
@@ -82,8 +83,9 @@ void AddUiCommands(CLI::App& app, CommandContext& ctx) {
         "until ended. Exit 0 when it ended so, also when the time ran out before any code came");
     watch->add_option("--device", args->device, "the simulated printer (device folder)")
         ->required();
-    watch->add_option("--count", args->count, "end after N codes");
-    watch->add_option("--timeout", args->timeout, "end after S seconds (fractions allowed)");
+    args->countOption = watch->add_option("--count", args->count, "end after N codes");
+    args->timeoutOption =
+        watch->add_option("--timeout", args->timeout, "end after S seconds (fractions allowed)");
     watch->callback([args, &ctx] { RunWatch(*args, ctx); });
 }
 

@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "app.h"
+#include "sim/installer.h"
 #include "sim/upgrade_series.h"
 
 namespace fwsetup {
@@ -35,9 +36,15 @@ void RunUpgrade(const UpgradeArgs& args, CommandContext& ctx) {
     sim::UpgradeSeriesOptions options;
     options.device = fs::absolute(args.device, ec);
     options.fwsetup = ctx.binDir / "fwsetup";
+    // Every package and its module are checked before the device is touched.
     for (const std::string& package : args.packages) {
-        if (package.empty() || !fs::is_directory(package, ec))
-            throw UsageError("upgrade: no package folder '" + package + "'");
+        if (package.empty())
+            throw UsageError("upgrade: a package folder must not be empty");
+        try {
+            sim::CheckPackage(package);
+        } catch (const std::runtime_error& e) {
+            throw UsageError("upgrade: " + std::string(e.what()));
+        }
         options.packages.push_back(fs::absolute(package, ec));
     }
 

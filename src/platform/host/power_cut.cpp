@@ -67,16 +67,22 @@ struct State {
     std::map<FileKey, DurableFile> files;
 };
 
-// Recursive: a guarded operation may ask again (WillChangeData).
-pthread_mutex_t g_mutex = PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP;
+// A guarded operation may ask again (WillChangeData), so the lock is
+// re-entrant: each thread counts how often it holds it, and only its first
+// hold takes the plain mutex. A plain mutex, unlike a recursive one, can be
+// released by a forked child (whose thread has a new id).
+pthread_mutex_t g_mutex = PTHREAD_MUTEX_INITIALIZER;
+thread_local unsigned t_holds = 0;
 State g_state;
 pthread_once_t g_forkHandlerOnce = PTHREAD_ONCE_INIT;
 
 void Lock() {
-    pthread_mutex_lock(&g_mutex);
+    if (t_holds++ == 0)
+        pthread_mutex_lock(&g_mutex);
 }
 void Unlock() {
-    pthread_mutex_unlock(&g_mutex);
+    if (--t_holds == 0)
+        pthread_mutex_unlock(&g_mutex);
 }
 
 class Locked {
@@ -89,10 +95,8 @@ class Locked {
     Locked& operator=(const Locked&) = delete;
 };
 
-// The lock is held across fork, so that the child gets the state whole. The
-// child's thread is not the one that took it (a recursive lock knows its
-// owner), so the child starts from a fresh lock, and reads the count file
-// again for itself.
+// The lock is held across fork, so that the child gets the state whole; both
+// sides release it afterwards. The child reads the count file again for itself.
 void BeforeFork() {
     Lock();
 }
@@ -100,9 +104,8 @@ void ParentAfterFork() {
     Unlock();
 }
 void ChildAfterFork() {
-    const pthread_mutex_t fresh = PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP;
-    g_mutex = fresh;
     ++g_state.generation;
+    Unlock();
 }
 
 void InstallForkHandler() {

@@ -25,6 +25,13 @@
 //   execute bits, which is started (fexecve): a host binary runs, and a file
 //   that is no program fails to start.
 // The program file is found and opened without following links (safe_files.h).
+//
+// When the environment variable FWSETUP_RUN_LOG names a file (the installer
+// stand-in sets it while it runs a module), one line is appended to it for
+// every program the caller tried to start: "exit N PROGRAM" once its exit
+// code is known, "unknown PROGRAM" when it ended without one, and
+// "not-started PROGRAM" when it did not start. PROGRAM is the device path or
+// name as given. Started programs do not get the variable.
 #include "platform/process.h"
 
 #include <errno.h>
@@ -224,8 +231,10 @@ bool PrepareLaunch(const WString& program, const WString& commandLine, Launch& l
         return false;
 
     for (char** entry = environ; entry && *entry; ++entry) {
+        // The run log is the caller's own: its programs do not write to it.
         if (StartsWith(*entry, "FWSETUP_DEVICE=") ||
-            StartsWith(*entry, "FWSETUP_EXIT_CODE_FILE=")) {
+            StartsWith(*entry, "FWSETUP_EXIT_CODE_FILE=") ||
+            StartsWith(*entry, "FWSETUP_RUN_LOG=")) {
             continue;
         }
         launch.environment.push_back(*entry);
@@ -425,10 +434,24 @@ void Supervise(const Launch& launch, int report) {
 
 // --- End of the forked code. ---
 
+// Appends "outcome program" to the run log, if there is one.
+void LogRun(const std::string& outcome, const WString& program) {
+    const char* log = getenv("FWSETUP_RUN_LOG");
+    std::string name;
+    if (!log || !*log || !host::Utf16ToUtf8(program, name))
+        return;
+    const int fd = open(log, O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    const std::string line = outcome + " " + name + "\n";
+    host::WriteAllFd(fd, line.data(), line.size());
+    close(fd);
+}
+
 class HostProcess : public Process {
   public:
-    explicit HostProcess(int report)
-        : report_(report), ended_(false), codeKnown_(false), code_(0) {}
+    HostProcess(int report, const WString& program)
+        : report_(report), ended_(false), codeKnown_(false), code_(0), program_(program) {}
     ~HostProcess() { close(report_); }
 
     bool Wait() {
@@ -478,17 +501,23 @@ class HostProcess : public Process {
         ended_ = true;
         codeKnown_ = have == sizeof(code);
         code_ = code;
+        char outcome[32];
+        snprintf(outcome, sizeof outcome, "exit %u", static_cast<unsigned>(code));
+        LogRun(codeKnown_ ? outcome : "unknown", program_);
     }
 
     int report_;
     bool ended_;
     bool codeKnown_;
     uint32_t code_;
+    WString program_;
 };
 
 }  // namespace
 
-std::unique_ptr<Process> CreateProcess(const WString& program, const WString& commandLine) {
+namespace {
+
+std::unique_ptr<Process> Start(const WString& program, const WString& commandLine) {
     // A printer without power starts nothing.
     if (!host::PowerIsOn())
         return std::unique_ptr<Process>();
@@ -533,7 +562,16 @@ std::unique_ptr<Process> CreateProcess(const WString& program, const WString& co
             unlink(launch.exitCodeFile.c_str());
         return std::unique_ptr<Process>();
     }
-    return std::unique_ptr<Process>(new HostProcess(report[0]));
+    return std::unique_ptr<Process>(new HostProcess(report[0], program));
+}
+
+}  // namespace
+
+std::unique_ptr<Process> CreateProcess(const WString& program, const WString& commandLine) {
+    std::unique_ptr<Process> process = Start(program, commandLine);
+    if (!process)
+        LogRun("not-started", program);
+    return process;
 }
 
 }  // namespace platform

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -85,6 +86,18 @@ uint64_t NextRandom() {
     x *= 0x94D049BB133111EBull;
     x ^= x >> 31;
     return x;
+}
+
+// prefix followed by eight random letters and digits.
+std::string RandomName(const std::string& prefix) {
+    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    uint64_t bits = NextRandom();
+    std::string name = prefix;
+    for (int i = 0; i < 8; ++i) {
+        name.push_back(kLetters[bits % 36]);
+        bits /= 36;
+    }
+    return name;
 }
 
 }  // namespace
@@ -226,14 +239,8 @@ int OpenFileBelow(const std::string& root, const std::string& relative, int flag
 }
 
 int CreateUniqueFileAt(int folder, const std::string& prefix, std::string& name, mode_t mode) {
-    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
     for (int attempt = 0; attempt < 100; ++attempt) {
-        uint64_t bits = NextRandom();
-        std::string candidate = prefix;
-        for (int i = 0; i < 8; ++i) {
-            candidate.push_back(kLetters[bits % 36]);
-            bits /= 36;
-        }
+        const std::string candidate = RandomName(prefix);
         const int fd = OpenFileAt(folder, candidate, O_RDWR | O_CREAT | O_EXCL, mode);
         if (fd >= 0) {
             name = candidate;
@@ -274,6 +281,106 @@ FileReadResult ReadFileBelow(const std::string& root, const std::string& relativ
     return ReadFileAt(folder.Get(), name, limit, contents);
 }
 
+bool PendingFile::Create(int folder, const std::string& name, mode_t mode) {
+    Discard();
+    committed_ = false;
+    if (!IsPlainEntryName(name)) {
+        errno = EINVAL;
+        return false;
+    }
+    folder_.Reset(fcntl(folder, F_DUPFD_CLOEXEC, 0));
+    if (!folder_.Valid())
+        return false;
+    name_ = name;
+    hiddenName_.clear();
+#ifdef O_TMPFILE
+    // Naming a nameless file later goes through /proc/self/fd (or the
+    // capability to link by descriptor, which root usually has).
+    if (access("/proc/self/fd", X_OK) == 0) {
+        fd_.Reset(openat(folder_.Get(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, mode));
+        if (fd_.Valid())
+            return true;
+    }
+#endif
+    fd_.Reset(CreateUniqueFileAt(folder_.Get(), "." + name + ".new-", hiddenName_, mode));
+    if (!fd_.Valid()) {
+        hiddenName_.clear();
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+// Gives the nameless file fd a fresh hidden name in folder.
+bool LinkNameless(int fd, int folder, const std::string& prefix, std::string& name) {
+    char self[64];
+    snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string candidate = RandomName(prefix);
+        int linked = linkat(fd, "", folder, candidate.c_str(), AT_EMPTY_PATH);
+        if (linked != 0 && errno != EEXIST)
+            linked = linkat(AT_FDCWD, self, folder, candidate.c_str(), AT_SYMLINK_FOLLOW);
+        if (linked == 0) {
+            name = candidate;
+            return true;
+        }
+        if (errno != EEXIST)
+            return false;
+    }
+    errno = EEXIST;
+    return false;
+}
+
+}  // namespace
+
+bool PendingFile::Commit() {
+    if (!fd_.Valid() || committed_) {
+        errno = EBADF;
+        return false;
+    }
+    bool ok = true;
+    int error = 0;
+    struct stat st;
+    if (fstatat(folder_.Get(), name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        !S_ISREG(st.st_mode)) {
+        ok = false;
+        error = KindError(st.st_mode);
+    }
+    if (ok && hiddenName_.empty() &&
+        !LinkNameless(fd_.Get(), folder_.Get(), "." + name_ + ".new-", hiddenName_)) {
+        ok = false;
+        error = errno;
+        hiddenName_.clear();
+    }
+    if (close(fd_.Release()) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    if (ok && renameat(folder_.Get(), hiddenName_.c_str(), folder_.Get(), name_.c_str()) != 0) {
+        ok = false;
+        error = errno;
+    }
+    if (!ok) {
+        Discard();
+        errno = error;
+        return false;
+    }
+    committed_ = true;
+    hiddenName_.clear();
+    return true;
+}
+
+void PendingFile::Discard() {
+    fd_.Reset();
+    if (!hiddenName_.empty() && folder_.Valid()) {
+        const int error = errno;
+        unlinkat(folder_.Get(), hiddenName_.c_str(), 0);
+        errno = error;
+    }
+    hiddenName_.clear();
+}
+
 bool ReplaceFileAt(int folder, const std::string& name, const std::string& contents, mode_t mode) {
     if (!IsPlainEntryName(name)) {
         errno = EINVAL;
@@ -284,19 +391,16 @@ bool ReplaceFileAt(int folder, const std::string& name, const std::string& conte
         errno = KindError(st.st_mode);
         return false;
     }
-    std::string temporary;
-    UniqueFd fd(CreateUniqueFileAt(folder, "." + name + ".new-", temporary, mode));
-    if (!fd.Valid())
+    PendingFile file;
+    if (!file.Create(folder, name, mode))
         return false;
-    bool ok = WriteAllFd(fd.Get(), contents.data(), contents.size());
-    if (close(fd.Release()) != 0)
-        ok = false;
-    if (ok && renameat(folder, temporary.c_str(), folder, name.c_str()) == 0)
-        return true;
-    const int error = errno;
-    unlinkat(folder, temporary.c_str(), 0);
-    errno = error;
-    return false;
+    if (!WriteAllFd(file.Fd(), contents.data(), contents.size())) {
+        const int error = errno;
+        file.Discard();
+        errno = error;
+        return false;
+    }
+    return file.Commit();
 }
 
 bool ReplaceFileBelow(const std::string& root, const std::string& relative,

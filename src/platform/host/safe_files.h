@@ -98,10 +98,43 @@ FileReadResult ReadFileAt(int folder, const std::string& name, size_t limit, std
 FileReadResult ReadFileBelow(const std::string& root, const std::string& relative, size_t limit,
                              std::string& contents);
 
-// Replaces folder/name by contents: they are written to a new file beside it
-// that is then renamed over the name, so a reader sees the old file or the new
-// one. A name held by anything but a regular file is refused and left alone.
-// The new file gets mode (less the umask).
+// A file that takes the place of folder/name only once it is complete. It is
+// made without any name where the host's file system allows (O_TMPFILE), else
+// under a fresh hidden name beside the name (".<name>.new-" and a few random
+// characters); Commit gives it the name in one rename. So a reader, a failure
+// or a kill of the writer finds the old file or the new one, never a part of
+// the new one, and an uncommitted file leaves nothing behind when the object
+// goes (a kill can leave a hidden name only where O_TMPFILE is missing).
+class PendingFile {
+  public:
+    PendingFile() : committed_(false) {}
+    ~PendingFile() { Discard(); }
+
+    // Makes the file in the open folder (kept open by the object) with mode
+    // (less the umask). False with errno set when it cannot be made.
+    bool Create(int folder, const std::string& name, mode_t mode = 0666);
+    int Fd() const { return fd_.Get(); }
+    // Closes the file and renames it over the name. False, with errno set and
+    // the file discarded, when the name is held by anything but a regular file
+    // (left alone) or a call fails.
+    bool Commit();
+    // Forgets the file, removing its hidden name if it has one.
+    void Discard();
+
+  private:
+    PendingFile(const PendingFile&);
+    PendingFile& operator=(const PendingFile&);
+
+    UniqueFd folder_;
+    UniqueFd fd_;
+    std::string name_;
+    std::string hiddenName_;  // empty for a file without a name
+    bool committed_;
+};
+
+// Replaces folder/name by contents through a PendingFile, so a reader sees the
+// old file or the new one. A name held by anything but a regular file is
+// refused and left alone. The new file gets mode (less the umask).
 bool ReplaceFileAt(int folder, const std::string& name, const std::string& contents,
                    mode_t mode = 0644);
 bool ReplaceFileBelow(const std::string& root, const std::string& relative,
