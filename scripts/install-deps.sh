@@ -3,7 +3,8 @@
 set -euo pipefail
 pkgs=(cmake ninja-build g++ pkg-config clang-format lz4
       rapidjson-dev liblz4-dev libssl-dev libgcab-dev zlib1g-dev libcli11-dev
-      libgtest-dev libgmock-dev googletest libbenchmark-dev)
+      libgtest-dev libgmock-dev googletest libbenchmark-dev
+      clang-14 libclang-rt-14-dev)  # the fuzz build: clang with libFuzzer and the sanitizers
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
